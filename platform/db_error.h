@@ -1,0 +1,16 @@
+// Base class of database errors raised by the dataset framework and by the
+// table engine underneath it. Application code that catches EDatabaseError
+// sees every engine failure without knowing about the engine.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+namespace veltra {
+
+class EDatabaseError : public std::runtime_error {
+public:
+    explicit EDatabaseError(const std::string& message) : std::runtime_error(message) {}
+};
+
+}  // namespace veltra
