@@ -1,0 +1,470 @@
+#include "data_file.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "codec.h"
+#include "errors.h"
+#include "platform/locale_services.h"
+#include "session.h"
+
+namespace veltra {
+
+namespace {
+
+// Windows-1252 upper case, used to compare field names without regard to case.
+uint8_t Cp1252Upper(uint8_t c) {
+    if (c >= 'a' && c <= 'z') return uint8_t(c - 32);
+    if (c >= 0xE0 && c <= 0xFE && c != 0xF7) return uint8_t(c - 32);
+    switch (c) {
+        case 0x9A: return 0x8A;
+        case 0x9C: return 0x8C;
+        case 0x9E: return 0x8E;
+        case 0xFF: return 0x9F;
+        default: return c;
+    }
+}
+
+bool SameNameNoCase(const std::string& a, const std::string& b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (Cp1252Upper(uint8_t(a[i])) != Cp1252Upper(uint8_t(b[i]))) return false;
+    return true;
+}
+
+}  // namespace
+
+TDataFile::TDataFile()
+    : m_Cache(this, [this](const std::vector<TRecord*>& recs) { WriteRecords(recs); }),
+      m_Index(std::make_unique<TIndexFile>(*this)),
+      m_Blob(std::make_unique<TBlobFile>(*this)) {}
+
+TDataFile::~TDataFile() {
+    try {
+        CloseTable();
+    } catch (...) {
+        // Destruction must not throw; the files are closed below regardless.
+    }
+}
+
+std::string TDataFile::ExpandFileName(const std::string& name) const {
+    return TFileHandler::ExpandFileName(ForceExtension(name, "DAT"));
+}
+
+void TDataFile::SetStrictChangeDetection(bool v) {
+    if (!m_Active) m_StrictChangeDetection = v;
+}
+
+void TDataFile::SetForceBufferFlush(bool v) {
+    if (!m_Active) m_ForceBufferFlush = v;
+}
+
+// ---------------------------------------------------------------- opening
+
+void TDataFile::OpenTable() {
+    if (m_Active) return;
+    ResetLockState();
+    m_Cache.Clear();
+    m_Current = nullptr;
+    try {
+        SetWriteThrough(m_ForceBufferFlush);
+        Open();
+        ReadHeader();
+        if (m_Header[dh::Version] != kFileVersion) Raise(ecWrongVersion);
+        if (LanguageID() != 0 && !IsLocaleInstalled(MakeLcid(LanguageID(), SortID())))
+            Raise(ecLanguageDriver);
+        CheckPassword();
+        ValidateHeader("open");
+        ReadDescriptors();
+        BuildCollation();
+        m_Stats = {};
+        m_Cache.Configure(RecordSize());
+
+        for (TFileHandler* f : {static_cast<TFileHandler*>(m_Index.get()),
+                                static_cast<TFileHandler*>(m_Blob.get())}) {
+            f->SetFileName(FileName());
+            f->SetExclusive(Exclusive());
+            f->SetReadOnly(ReadOnly());
+            f->SetWriteThrough(m_ForceBufferFlush);
+        }
+        m_Index->Open();
+        if (BlobFieldCount() != 0) m_Blob->Open();
+        CheckFileLength();
+        m_Active = true;
+    } catch (...) {
+        CloseFiles();
+        throw;
+    }
+}
+
+void TDataFile::CloseTable() {
+    if (!m_Active) return;
+    struct TCloseFiles {
+        TDataFile* File;
+        ~TCloseFiles() { File->CloseFiles(); }
+    } closeFiles{this};  // runs even when flushing or unlocking fails
+    if (Exclusive() && !ReadOnly()) {
+        UnpinAll();
+        FlushBuffers(false);
+    }
+    UnlockAllRecords();
+    EndRead();
+    EndWrite();
+}
+
+// Closing the descriptors also drops every OS lock still held.
+void TDataFile::CloseFiles() {
+    m_Active = false;
+    m_Blob->Close();
+    m_Index->Close();
+    Close();
+    ResetLockState();
+    m_Descriptors.clear();
+    m_Cache.Clear();
+    m_Current = nullptr;
+    m_Collator.reset();
+}
+
+void TDataFile::ResetLockState() {
+    m_DataWriteLocked = false;
+    m_ReadPhase = false;
+    m_WritePhase = false;
+    m_LockedRecords.clear();
+}
+
+std::string TDataFile::StoredPassword() const {
+    uint8_t area[kMaxPasswordLength + 1];
+    std::memcpy(area, &m_Header[dh::Password], sizeof area);
+    Scramble(area + 1, std::min<size_t>(area[0], kMaxPasswordLength), kPasswordKey);
+    return GetShortString(area, kMaxPasswordLength);
+}
+
+void TDataFile::CheckPassword() {
+    if (!Encrypted()) return;
+    std::string password = StoredPassword();
+    while (!CurrentSession().Passwords.Contains(password)) {
+        if (!m_PasswordCallback || !m_PasswordCallback()) Raise(ecPasswordRequired);
+    }
+}
+
+// Structural checks of the header beyond the version byte: values that would
+// make later arithmetic or allocations meaningless. `stage` only documents the
+// caller; every failure is 8961.
+void TDataFile::ValidateHeader(const char* /*stage*/) {
+    int fields = FieldCount();
+    int32_t next = NextRecordNo();
+    int32_t firstFree = FirstFreeRecord();
+    bool bad = fields < 1 || fields > kMaxFields || RecordSize() < kRecordHeaderSize ||
+               next < 1 || next > kMaxRecordNumber + 1 || firstFree < 0 || firstFree >= next ||
+               LastRecordID() < 0 || BlobFieldCount() < 0 || BlobFieldCount() > fields ||
+               (BlobFieldCount() > 0 && BlobBlockSize() <= kBlobBlockHeaderSize);
+    if (!bad && !m_Descriptors.empty())
+        bad = size_t(fields) != m_Descriptors.size();  // a re-read header must match
+    if (bad) Raise(ecHeaderCorrupt);
+}
+
+void TDataFile::ReadDescriptors() {
+    int fields = FieldCount();
+    std::vector<uint8_t> block(size_t(fields) * kDescriptorSize);
+    ReadAt(kDataHeaderSize, block.data(), block.size());
+    // The scrambled length is a 16-bit count: beyond 85 fields only the first
+    // (size mod 65536) bytes are scrambled, and writers do the same.
+    if (Encrypted()) Scramble(block.data(), block.size() & 0xFFFF, kTableKey);
+
+    m_Descriptors.assign(size_t(fields), TFieldDescriptor{});
+    int running = kRecordHeaderSize;
+    int blobFields = 0;
+    m_HasChecks = m_HasDefaults = m_HasComputed = false;
+    for (int i = 0; i < fields; ++i) {
+        TFieldDescriptor& d = m_Descriptors[size_t(i)];
+        std::memcpy(d.Bytes.data(), &block[size_t(i) * kDescriptorSize], kDescriptorSize);
+        std::memset(&d.Bytes[fd::RuntimeSlot], 0, 4);
+        int physical = PhysicalSizeFor(d.FieldType(), d.Size());
+        d.Bytes[fd::PhysicalSize] = uint8_t(physical);
+        d.Bytes[fd::PhysicalDecimals] = d.Decimals();
+        bool ok = d.FieldNo() == i + 1 && physical <= 255;
+        if (d.IsAutoIncrement()) {
+            ok = ok && d.Offset() == 5;
+        } else if (d.IsComputed()) {
+            ok = ok && d.Offset() == 0;
+            m_HasComputed = true;
+        } else {
+            ok = ok && d.Offset() == running;
+            running += d.PhysicalSize() + 1;
+        }
+        if (!ok || running > 0xFFFF) Raise(ecHeaderCorrupt);
+        if (d.FieldType() == ftBlob) ++blobFields;
+        if (d.Required() || !d.MinValue().empty() || !d.MaxValue().empty()) m_HasChecks = true;
+        if (!d.DefaultValue().empty()) m_HasDefaults = true;
+    }
+    if (running != RecordSize() || blobFields != BlobFieldCount()) Raise(ecHeaderCorrupt);
+}
+
+void TDataFile::BuildCollation() {
+    m_Collator.reset();
+    if (LanguageID() != 0) {
+        m_Collator = TLocaleCollator::Open(MakeLcid(LanguageID(), SortID()));
+        if (!m_Collator) Raise(ecLanguageDriver);
+        m_Collator->BuildCollationTable(m_Collation.data());
+    } else {
+        for (int i = 0; i < 256; ++i) m_Collation[size_t(i)] = uint8_t(i);
+    }
+}
+
+// The data file must hold exactly NextRecordNo - 1 records after the
+// descriptors. A file shorter than the descriptor block, or one that claims
+// records it does not contain, is as corrupt as one with a partial record.
+void TDataFile::CheckFileLength() {
+    bool opened = BeginRead();
+    (void)opened;
+    int64_t size = GetSize();
+    int64_t d = DataOffset();
+    int64_t rs = RecordSize();
+    bool bad = size < d || (size - d) % rs != 0 || (size - d) / rs + 1 != NextRecordNo();
+    EndRead();
+    if (bad) Raise(ecHeaderCorrupt);
+}
+
+// ---------------------------------------------------------------- header
+
+void TDataFile::ReadHeader() {
+    ReadAt(0, m_Header.data(), kDataHeaderSize);
+    m_Header[dh::HeaderDirty] = 0;
+}
+
+void TDataFile::WriteHeader(bool force) {
+    if (!HeaderDirty() && !force) return;
+    PutI32(&m_Header[dh::ChangeCount], ChangeCount() + 1);
+    PutF64(&m_Header[dh::LastUpdated], NowAsDateTime());
+    WriteAt(0, m_Header.data(), kDataHeaderSize);
+    ++m_Stats.DiskWrites;
+    m_Header[dh::HeaderDirty] = 0;
+}
+
+bool TDataFile::HeaderChanged() {
+    uint8_t counter[4];
+    ReadAt(0, counter, 4);
+    if (GetI32(counter) == ChangeCount()) return false;
+    ReadHeader();
+    if (m_Header[dh::Version] != kFileVersion) Raise(ecWrongVersion);
+    ValidateHeader("reread");
+    return true;
+}
+
+void TDataFile::SetHeaderI32(int offset, int32_t v) {
+    PutI32(&m_Header[size_t(offset)], v);
+    m_Header[dh::HeaderDirty] = 1;
+}
+
+// ---------------------------------------------------------------- fields
+
+TFieldDescriptor TDataFile::FieldDescriptor(int fieldNo) const {
+    if (fieldNo < 1 || fieldNo > int(m_Descriptors.size()))
+        RaiseEngineError(ecInvalidField, FileName(), std::to_string(fieldNo));
+    return m_Descriptors[size_t(fieldNo - 1)];
+}
+
+int TDataFile::FieldNumber(const std::string& name) const {
+    for (size_t i = 0; i < m_Descriptors.size(); ++i)
+        if (SameNameNoCase(m_Descriptors[i].Name(), name)) return int(i) + 1;
+    return 0;
+}
+
+TFieldDescriptor TDataFile::FieldDescriptorByName(const std::string& name) const {
+    int n = FieldNumber(name);
+    if (n == 0) RaiseEngineError(ecInvalidField, FileName(), name);
+    return m_Descriptors[size_t(n - 1)];
+}
+
+// ---------------------------------------------------------------- records
+
+void TDataFile::Pin(TRecord& r) {
+    if (r.PinCount >= kMaxPins) Raise(ecRecordBuffersCorrupt);
+    ++r.PinCount;
+}
+
+bool TDataFile::HasPrimaryIndex() const { return m_Index->HasPrimaryIndex(); }
+
+TRecord* TDataFile::AppendSlot() {
+    int32_t n = NextRecordNo();
+    if (int64_t(n) + 1 > int64_t(kMaxRecordNumber) + 1 || int64_t(n) * RecordSize() > kMaxDataBytes)
+        Raise(ecFileFull);
+    if (ReadOnly()) RaiseOsError(EACCES, FileName());
+    TRecord* r = m_Cache.TakeBuffer();
+    if (!r) Raise(ecRecordBuffersCorrupt);
+    m_Cache.Assign(r, n);
+    r->PinCount = 1;
+    r->Dirty = false;
+    SetHeaderI32(dh::NextRecordNo, n + 1);
+    return r;
+}
+
+void TDataFile::LoadRecord(TRecord& r, const uint8_t* image, int32_t n) {
+    std::memcpy(r.Buffer.data(), image, r.Buffer.size());
+    if (Encrypted()) Scramble(r.Buffer.data(), r.Buffer.size(), kTableKey);
+    if (!r.IsDeleted()) r.SetLink(n);
+    r.Dirty = false;
+}
+
+TFetchResult TDataFile::FetchRecord(int32_t n, TReadAhead readAhead, int direction) {
+    if (n == 0) return {};
+    if (n < 0 || n > NextRecordNo()) Raise(ecRecordNotFound);
+    if (n == NextRecordNo()) return {AppendSlot(), false};
+    if (TRecord* r = m_Cache.Find(n)) {
+        Pin(*r);
+        m_Cache.Touch(r);
+        ++m_Stats.CacheHits;
+        return {r, false};
+    }
+
+    // Going to disk: hold the read lock while reading, and learn first whether
+    // another process changed the table (then our cursor position is stale).
+    bool openedPhase = false;
+    if (!m_StrictChangeDetection && !m_ReadPhase && !m_WritePhase && !LocksDisabled()) {
+        openedPhase = true;
+        if (BeginRead()) {
+            EndRead();
+            return {nullptr, true};
+        }
+    }
+    struct TEndRead {
+        TDataFile* File;
+        bool Active;
+        ~TEndRead() {
+            if (Active) File->EndRead();
+        }
+    } endRead{this, openedPhase};
+
+    const int rs = RecordSize();
+    const int32_t limit = std::max(1, 32767 / rs);
+    int32_t count = 1;
+    if (readAhead == TReadAhead::Physical) {
+        count = direction >= 0 ? std::min(limit, NextRecordNo() - n) : std::min(limit, n);
+    }
+    int32_t first = direction >= 0 ? n : n - count + 1;
+
+    std::vector<uint8_t> block(size_t(count) * size_t(rs));
+    size_t got = ReadAt(DataOffset() + int64_t(first - 1) * rs, block.data(), block.size(), true);
+    ++m_Stats.DiskReads;
+    if (got < block.size() && !Exclusive()) Raise(ecReadError);
+
+    // The requested slot first, so that it always gets a buffer; neighbours
+    // are loaded only while free buffers remain.
+    TRecord* target = m_Cache.TakeBuffer();
+    if (!target) Raise(ecRecordBuffersCorrupt);
+    m_Cache.Assign(target, n);
+    LoadRecord(*target, &block[size_t(n - first) * size_t(rs)], n);
+    target->Marked = true;
+    for (int32_t i = 0; i < count; ++i) {
+        int32_t slot = first + i;
+        if (slot == n) continue;
+        const uint8_t* image = &block[size_t(i) * size_t(rs)];
+        if (TRecord* cached = m_Cache.Find(slot)) {
+            if (cached->PinCount == 0 && !cached->Dirty) LoadRecord(*cached, image, slot);
+            continue;
+        }
+        TRecord* r = m_Cache.TakeBuffer();
+        if (!r) break;
+        m_Cache.Assign(r, slot);
+        LoadRecord(*r, image, slot);
+        r->Marked = true;
+    }
+    m_Cache.ClearMarks();
+    m_Cache.Touch(target);
+    Pin(*target);
+    return {target, false};
+}
+
+int32_t TDataFile::NextSlotNumber() const {
+    int32_t head = FirstFreeRecord();
+    return head != 0 && HasPrimaryIndex() ? head : NextRecordNo();
+}
+
+TRecord* TDataFile::NewRecordSlot() {
+    for (;;) {
+        int32_t n = NextSlotNumber();
+        TFetchResult f = FetchRecord(n);
+        if (f.TableChanged) continue;
+        TRecord* r = f.Record;
+        int32_t next = 0;
+        if (r->IsDeleted()) {
+            next = r->Link();
+            // A chain link must name an existing slot other than itself.
+            if (next < 0 || next >= NextRecordNo() || next == n) {
+                r->Unpin();
+                Raise(ecHeaderCorrupt);
+            }
+        }
+        SetHeaderI32(dh::FirstFreeRecord, next);
+        return r;
+    }
+}
+
+void TDataFile::FreeRecordSlot(TRecord& record) {
+    int32_t next = NextSlotNumber();
+    record.SetStatus(1);
+    record.SetLink(next == NextRecordNo() ? 0 : next);
+    record.Dirty = true;
+    SetHeaderI32(dh::FirstFreeRecord, record.PhysicalNo);
+}
+
+int32_t TDataFile::TakeRecordID() {
+    int32_t id = LastRecordID();
+    if (id == INT32_MAX) id = 0;
+    SetHeaderI32(dh::LastRecordID, id + 1);
+    return id + 1;
+}
+
+void TDataFile::MarkRecordDirty(TRecord& record) { record.Dirty = true; }
+
+void TDataFile::WriteRecords(const std::vector<TRecord*>& records) {
+    const size_t rs = size_t(RecordSize());
+    std::vector<uint8_t> run;
+    size_t i = 0;
+    while (i < records.size()) {
+        size_t j = i + 1;
+        while (j < records.size() && records[j]->PhysicalNo == records[j - 1]->PhysicalNo + 1) ++j;
+        run.assign((j - i) * rs, 0);
+        for (size_t k = i; k < j; ++k) {
+            uint8_t* image = &run[(k - i) * rs];
+            std::memcpy(image, records[k]->Buffer.data(), rs);
+            if (Encrypted()) Scramble(image, rs, kTableKey);
+        }
+        WriteAt(DataOffset() + int64_t(records[i]->PhysicalNo - 1) * int64_t(rs), run.data(),
+                run.size());
+        ++m_Stats.DiskWrites;
+        for (size_t k = i; k < j; ++k) records[k]->Dirty = false;
+        i = j;
+    }
+}
+
+// ---------------------------------------------------------------- write-back
+
+void TDataFile::FlushBuffers(bool forceHeader) {
+    if (!m_Active || ReadOnly()) return;
+    m_Cache.WriteDirty();
+    WriteHeader(forceHeader);
+    m_Index->FlushPages();
+    m_Index->WriteHeader(false);
+    if (TBlobFile* blob = BlobFile()) {
+        blob->FlushBlocks();
+        blob->WriteHeader(false);
+    }
+}
+
+void TDataFile::DiscardBuffers() {
+    m_Cache.Clear();
+    m_Current = nullptr;
+}
+
+void TDataFile::UnpinAll() {
+    m_Cache.UnpinAll();
+    m_Index->UnpinAllPages();
+    if (TBlobFile* blob = BlobFile()) blob->UnpinAllBlocks();
+}
+
+void TDataFile::RepinCurrent() {
+    if (m_Current) Pin(*m_Current);
+}
+
+}  // namespace veltra

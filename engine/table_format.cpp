@@ -1,0 +1,31 @@
+#include "table_format.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace veltra {
+
+int PhysicalSizeFor(uint8_t fieldType, uint8_t size) {
+    switch (fieldType) {
+        case ftString: return size + 1;
+        case ftDate: case ftBlob: case ftInteger: case ftTime: case ftCardinal: return 4;
+        case ftBoolean: case ftSmallInt: case ftWord: return 2;
+        case ftFloat: case ftBCD: case ftDateTime: return 8;
+        case ftExtended: return 10;
+        default: return size;  // Bytes, VarBytes and unknown codes
+    }
+}
+
+std::string GetShortString(const uint8_t* area, int capacity) {
+    size_t len = std::min<size_t>(area[0], size_t(capacity));
+    return std::string(reinterpret_cast<const char*>(area + 1), len);
+}
+
+void PutShortString(uint8_t* area, int capacity, const std::string& text) {
+    size_t len = std::min(text.size(), size_t(capacity));
+    std::memset(area, 0, size_t(capacity) + 1);
+    area[0] = uint8_t(len);
+    std::memcpy(area + 1, text.data(), len);
+}
+
+}  // namespace veltra
