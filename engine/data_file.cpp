@@ -74,7 +74,7 @@ void TDataFile::OpenTable() {
         if (LanguageID() != 0 && !IsLocaleInstalled(MakeLcid(LanguageID(), SortID())))
             Raise(ecLanguageDriver);
         CheckPassword();
-        ValidateHeader("open");
+        ValidateHeader();
         ReadDescriptors();
         BuildCollation();
         m_Stats = {};
@@ -91,6 +91,7 @@ void TDataFile::OpenTable() {
         if (BlobFieldCount() != 0) m_Blob->Open();
         CheckFileLength();
         m_Active = true;
+        m_Index->First();
     } catch (...) {
         CloseFiles();
         throw;
@@ -148,9 +149,8 @@ void TDataFile::CheckPassword() {
 }
 
 // Structural checks of the header beyond the version byte: values that would
-// make later arithmetic or allocations meaningless. `stage` only documents the
-// caller; every failure is 8961.
-void TDataFile::ValidateHeader(const char* /*stage*/) {
+// make later arithmetic or allocations meaningless. All failures are 8961.
+void TDataFile::ValidateHeader() {
     int fields = FieldCount();
     int32_t next = NextRecordNo();
     int32_t firstFree = FirstFreeRecord();
@@ -158,9 +158,35 @@ void TDataFile::ValidateHeader(const char* /*stage*/) {
                next < 1 || next > kMaxRecordNumber + 1 || firstFree < 0 || firstFree >= next ||
                LastRecordID() < 0 || BlobFieldCount() < 0 || BlobFieldCount() > fields ||
                (BlobFieldCount() > 0 && BlobBlockSize() <= kBlobBlockHeaderSize);
-    if (!bad && !m_Descriptors.empty())
-        bad = size_t(fields) != m_Descriptors.size();  // a re-read header must match
     if (bad) Raise(ecHeaderCorrupt);
+}
+
+// Re-reads the header after another process wrote it. What the open table was
+// built on (descriptors, record and block sizes, scrambling, locale) can never
+// change while it is open; a header that says otherwise is damaged, and taking
+// it over would size buffers wrongly.
+void TDataFile::RereadHeader() {
+    std::array<uint8_t, kDataHeaderSize> before = m_Header;
+    ReadHeader();
+    if (m_Header[dh::Version] != kFileVersion) {
+        m_Header = before;
+        Raise(ecWrongVersion);
+    }
+    auto same = [&](int offset, int width) {
+        return std::equal(&before[size_t(offset)], &before[size_t(offset + width)], &m_Header[size_t(offset)]);
+    };
+    bool fixedPartsKept = same(dh::BlobBlockSize, 4) && same(dh::RecordSize, 6) &&
+                          same(dh::Encrypted, 1) && same(dh::LanguageID, 4);
+    if (!fixedPartsKept) {
+        m_Header = before;
+        Raise(ecHeaderCorrupt);
+    }
+    try {
+        ValidateHeader();
+    } catch (...) {
+        m_Header = before;
+        throw;
+    }
 }
 
 void TDataFile::ReadDescriptors() {
@@ -245,9 +271,7 @@ bool TDataFile::HeaderChanged() {
     uint8_t counter[4];
     ReadAt(0, counter, 4);
     if (GetI32(counter) == ChangeCount()) return false;
-    ReadHeader();
-    if (m_Header[dh::Version] != kFileVersion) Raise(ecWrongVersion);
-    ValidateHeader("reread");
+    RereadHeader();
     return true;
 }
 
@@ -284,6 +308,10 @@ void TDataFile::Pin(TRecord& r) {
 }
 
 bool TDataFile::HasPrimaryIndex() const { return m_Index->HasPrimaryIndex(); }
+
+void TDataFile::BuildKey(int slot, const uint8_t* record, uint8_t* key) const {
+    m_Index->Layout(slot).Build(record, key);
+}
 
 TRecord* TDataFile::AppendSlot() {
     int32_t n = NextRecordNo();
@@ -340,6 +368,9 @@ TFetchResult TDataFile::FetchRecord(int32_t n, TReadAhead readAhead, int directi
     int32_t count = 1;
     if (readAhead == TReadAhead::Physical) {
         count = direction >= 0 ? std::min(limit, NextRecordNo() - n) : std::min(limit, n);
+    } else if (readAhead == TReadAhead::IndexOrder && m_Index->CurrentRecord() == n) {
+        count = std::max(1, m_Index->ConsecutiveRecords(limit, direction));
+        count = direction >= 0 ? std::min(count, NextRecordNo() - n) : std::min(count, n);
     }
     int32_t first = direction >= 0 ? n : n - count + 1;
 

@@ -29,7 +29,9 @@ namespace veltra {
 class TLocaleCollator;
 
 // How FetchRecord may read neighbouring slots in the same disk request.
-enum class TReadAhead { None, Physical };
+// IndexOrder reads the slots that the index cursor, standing on slot n, will
+// visit next with consecutive record numbers.
+enum class TReadAhead { None, Physical, IndexOrder };
 
 struct TFetchResult {
     TRecord* Record = nullptr;  // pinned; nullptr for slot 0 or when TableChanged
@@ -147,6 +149,9 @@ public:
     bool LocksDisabled() const { return Exclusive() || ReadOnlyForced(); }
 
     TIndexFile& IndexFile() { return *m_Index; }
+    // The key of a record image for an index slot (format in index_key.h);
+    // `key` must hold the slot's key size.
+    void BuildKey(int slot, const uint8_t* record, uint8_t* key) const;
     TBlobFile* BlobFile() { return m_Blob && m_Blob->IsOpen() ? m_Blob.get() : nullptr; }
 
     struct TStatistics {
@@ -157,7 +162,8 @@ public:
     size_t CachedRecords() const { return m_Cache.Size(); }
 
 private:
-    void ValidateHeader(const char* stage);
+    void ValidateHeader();
+    void RereadHeader();
     void CheckPassword();
     void ReadDescriptors();
     void BuildCollation();

@@ -119,12 +119,11 @@ bool TDataFile::DetectChanges() {
     bool indexChanged = m_Index->HeaderChanged();
     bool dataChanged = !indexChanged && HeaderChanged();
     if (indexChanged || dataChanged) {
-        if (indexChanged) {
-            ReadHeader();
-            ValidateHeader("reread");
-        }
+        TIndexFile::TCursorMemo memo = m_Index->SaveCursor();
+        if (indexChanged) RereadHeader();
         bool blobChanged = blob && blob->HeaderChanged();
         ForgetCachedState(blobChanged);
+        m_Index->RestoreCursor(memo);
         return true;
     }
     if (blob && blob->HeaderChanged()) {

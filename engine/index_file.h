@@ -1,95 +1,94 @@
-// The index file (".IDX"): a header block and the pages of up to 32 B+-trees.
+// TIndexFile: the index file of a table (format in index_format.h, pages in
+// index_page.h, keys in index_key.h): its header, a page cache per index, the
+// B+-tree operations and the table cursor.
 //
-// The file is a sequence of 4096-byte blocks; block 0 is the header, every
-// other block a page, addressed by its byte offset (0 = none).
+// Cursor. The cursor stands in the current index (a slot 0..31) or, in
+// natural order (slot 255, or slot 0 of a table without primary index), on
+// physical record numbers. It is in one of four states: no position (empty
+// index or range), on an entry, beginning-of-file, end-of-file. Subtree counts
+// in internal entries make the logical position of an entry, positioning by
+// number and range sizes one root-to-leaf descent.
 //
-// Header block (4096 bytes):
-//   0     int32   change counter, +1 at every header write
-//   4     4       reserved
-//   8     uint8   version, 3
-//   9     int32   end offset: where the next appended page goes (4096 if none)
-//   13    uint8   number of secondary indexes in use (slots 1..n)
-//   14    32x120  index descriptors, slots 0..31
-//   3854  120     reserved
-//   3974  int32   record count: active records of the table
-//   3978  uint8   no-primary-index flag (natural order table)
-//   3979  uint8   header-changed flag (meaningless on disk)
-//   3980  116     reserved
+// Bitmap mode. In natural order, and in an index while a filter is active, the
+// cursor shows only records whose bit is set in the visible bitmap: the live
+// records AND the range AND every active filter.
 //
-// Index descriptor (120 bytes):
-//   0     31      name: short string (30); empty for the primary index
-//   31    uint16  key size (field parts, +4 for a non-unique secondary index)
-//   33    uint8   descending
-//   34    uint8   case-insensitive
-//   35    uint8   unique
-//   36    uint8   leaf compression: 0 none, 1 leading, 2 trailing, 3 both
-//   37    uint8   number of key fields, 1..16
-//   38    16x1    per-field descending flags
-//   54    16x2    field numbers (1-based)
-//   86    int32   root page offset, 0 when empty
-//   90    int32   free-page list head, 0 when empty
-//   94    26      reserved
+// Changes. InsertKey, DeleteKey and ReplaceKey run inside a TIndexChange
+// scope (their own, or an enclosing one opened by the caller for a whole
+// record). Until the outermost scope commits, changed pages are never written
+// (the cache grows past its size instead), and a scope that ends without
+// Commit puts every changed page and the header back as they were, so a failed
+// record operation leaves the index exactly as before.
 //
-// Slot 0 is the primary index, 1..30 secondary indexes, 31 the deleted-records
-// index "Sys Deleted" (key size 5: status byte and record ID).
+// Other processes. A page read from disk needs the table's read lock. When
+// taking it reveals another process's change, the data file re-reads
+// everything and repositions the cursor, and the cursor operation in progress
+// starts over.
 //
-// When the table is encrypted the header and every page pass whole through
-// the table scrambling routine on every read and write.
+// Used by one thread at a time.
 #pragma once
 
 #include <array>
 #include <cstdint>
+#include <list>
+#include <map>
 #include <memory>
+#include <optional>
 #include <string>
+#include <type_traits>
+#include <unordered_map>
 #include <vector>
 
 #include "file_handler.h"
+#include "index_filter.h"
+#include "index_format.h"
+#include "index_key.h"
+#include "index_page.h"
 #include "lock_protocol.h"
+#include "record_bitmap.h"
 
 namespace veltra {
 
 class TDataFile;
+class TIndexFile;
 
-constexpr int kIndexBlockSize = 4096;
-constexpr int kIndexDescriptorSize = 120;
-constexpr int kIndexSlotCount = 32;
-constexpr int kMaxSecondaryIndexes = 30;
-constexpr int kMaxIndexFields = 16;
-constexpr int kMaxKeySize = 1036;
-constexpr int kDeletedIndexSlot = 31;
-constexpr int kNaturalOrderSlot = 255;
-constexpr int64_t kMaxIndexFileOffset = 2'000'000'000;
-constexpr const char* kDeletedIndexName = "Sys Deleted";
+constexpr int kPageCacheSize = 31;
+constexpr int kMaxTreeDepth = 64;
+constexpr int kMaxFilters = 128;
 
-namespace ih {  // index header offsets
-constexpr int ChangeCount = 0, Version = 8, EndOffset = 9, SecondaryCount = 13, Descriptors = 14,
-              RecordCount = 3974, NoPrimaryIndex = 3978, HeaderChanged = 3979;
-}  // namespace ih
-
-namespace id {  // index descriptor offsets
-constexpr int Name = 0, KeySize = 31, Descending = 33, CaseInsensitive = 34, Unique = 35,
-              Compression = 36, FieldCount = 37, FieldDescending = 38, FieldNumbers = 54,
-              Root = 86, FreeHead = 90;
-}  // namespace id
-
-// One index descriptor: a copy of its 120 bytes with typed accessors.
-class TIndexDescriptor {
+// Keeps a cached page pinned while held.
+class TPageRef {
 public:
-    TIndexDescriptor() { Bytes.fill(0); }
-    std::array<uint8_t, kIndexDescriptorSize> Bytes;
+    TPageRef() = default;
+    explicit TPageRef(std::shared_ptr<TPage> page);
+    TPageRef(TPageRef&& o) noexcept : m_Page(std::move(o.m_Page)) {}
+    TPageRef& operator=(TPageRef&& o) noexcept;
+    TPageRef(const TPageRef& o) : TPageRef(o.m_Page) {}
+    TPageRef& operator=(const TPageRef& o) { return *this = TPageRef(o.m_Page); }
+    ~TPageRef();
 
-    std::string Name() const;
-    void SetName(const std::string& name);
-    uint16_t KeySize() const;
-    bool Descending() const { return Bytes[id::Descending] != 0; }
-    bool CaseInsensitive() const { return Bytes[id::CaseInsensitive] != 0; }
-    bool Unique() const { return Bytes[id::Unique] != 0; }
-    uint8_t Compression() const { return Bytes[id::Compression]; }
-    uint8_t FieldCount() const { return Bytes[id::FieldCount]; }
-    bool FieldDescending(int i) const { return Bytes[id::FieldDescending + i] != 0; }  // i from 0
-    uint16_t FieldNumber(int i) const;                                                  // i from 0
-    int32_t Root() const;
-    int32_t FreeHead() const;
+    TPage* operator->() const { return m_Page.get(); }
+    TPage& operator*() const { return *m_Page; }
+    TPage* get() const { return m_Page.get(); }
+    explicit operator bool() const { return m_Page != nullptr; }
+    void Reset();
+
+private:
+    std::shared_ptr<TPage> m_Page;
+};
+
+// A scope of index changes; see "Changes" above.
+class TIndexChange {
+public:
+    explicit TIndexChange(TIndexFile& index);
+    ~TIndexChange();
+    void Commit();
+    TIndexChange(const TIndexChange&) = delete;
+    TIndexChange& operator=(const TIndexChange&) = delete;
+
+private:
+    TIndexFile& m_Index;
+    bool m_Done = false;
 };
 
 class TIndexFile : public TFileHandler {
@@ -99,15 +98,16 @@ public:
 
     // ".IDX" replaces any other extension.
     std::string ExpandFileName(const std::string& name) const override;
-    // Opens the file with the data file's sharing settings, reads and checks
-    // the header: 12035 for a wrong version, 8961 (naming this file) for a
-    // header whose offsets, counts or descriptors are impossible.
+    // Opens the file with the data file's sharing settings and checks the
+    // header (12035 wrong version; 8961 impossible offsets, counts or
+    // descriptors), selects slot 0 and puts the cursor at beginning-of-file.
+    // Needs the data file's descriptors.
     void Open() override;
+    // Forgets pages, filters, bitmaps and the cursor, and closes the file.
     void Close() override;
 
-    // Writes the header of a new, empty index file: zero except version 3, end
-    // offset 4096 and slot 31. Other descriptors are filled with SetDescriptor
-    // before the header is written.
+    // Writes the header of a new, empty index file: zero except version 3,
+    // end offset 4096 and slot 31.
     void CreateHeader();
     // The image of a new, empty header before its first write (change
     // counter 0), for code that creates tables.
@@ -116,15 +116,12 @@ public:
     void ReadHeader();
     // Writes the header when forced or changed; increments the counter first.
     void WriteHeader(bool force);
-    // True (after re-reading the header) when the counter on disk differs.
+    // True (after re-reading and checking the header) when the counter on
+    // disk differs from the cached one.
     bool HeaderChanged();
 
     int IndexCount() const { return m_Header[ih::SecondaryCount]; }
     TIndexDescriptor ReadDescriptor(int slot) const;
-    // Used when a table is created; marks the header changed.
-    void SetDescriptor(int slot, const TIndexDescriptor& descriptor);
-    void SetIndexCount(int count);
-    void SetNoPrimaryIndex(bool value);
     bool HasPrimaryIndex() const { return m_Header[ih::NoPrimaryIndex] == 0; }
     int32_t ChangeCount() const;
     int32_t EndOffset() const;
@@ -132,29 +129,306 @@ public:
     void IncrementRecordCount();
     void DecrementRecordCount();
     void SetRecordCount(int32_t count);
+    const std::array<uint8_t, kIndexBlockSize>& HeaderBytes() const { return m_Header; }
 
-    // Page cache maintenance. The cache holds no pages until the trees are
-    // read; these keep the header consistent with the data file's flushes.
+    // ---- indexes and keys
+    // Makes a slot current (0..31, or 255 for natural order), cancels the
+    // range and puts the cursor at beginning-of-file.
+    void SelectIndex(int slot);
+    // Secondary index by name without regard to case; empty or unknown: slot 0.
+    void SelectIndexByName(const std::string& name);
+    int CurrentSlot() const { return m_Slot; }
+    bool NaturalOrder() const { return m_Slot == kNaturalOrderSlot || (m_Slot == 0 && !HasPrimaryIndex()); }
+    const TKeyLayout& Layout(int slot) const { return m_Layouts[size_t(slot)]; }
+    const TKeyLayout& CurrentLayout() const;
+    int CompareKeys(const uint8_t* a, const uint8_t* b, int length) const;
+    // Name of a slot as messages show it: "Primary" for slot 0.
+    std::string IndexName(int slot) const;
+
+    // ---- changes (current index, or an explicit slot)
+    // 9729 naming the index when the slot is the primary or a unique index
+    // and holds the key.
+    void CheckKeyViolation(const uint8_t* key) { CheckKeyViolation(m_Slot, key); }
+    void CheckKeyViolation(int slot, const uint8_t* key);
+    bool KeyExists(int slot, const uint8_t* key);
+    void InsertKey(const uint8_t* key, int32_t recordNo) { InsertKey(m_Slot, key, recordNo); }
+    void InsertKey(int slot, const uint8_t* key, int32_t recordNo);
+    // 8708 naming the index when the key is missing.
+    void DeleteKey(const uint8_t* key) { DeleteKey(m_Slot, key); }
+    void DeleteKey(int slot, const uint8_t* key);
+    void ReplaceKey(int slot, const uint8_t* oldKey, const uint8_t* newKey, int32_t recordNo);
+
+    // ---- page cache
+    // Writes changed, unpinned pages of every slot, sorted by offset, each run
+    // of adjacent pages with one write.
     void FlushPages();
+    // Forgets every cached page (changed ones included) and the cursor's page.
     void InvalidatePages();
     void UnpinAllPages();
+    // A pinned page of a slot (8965 for an impossible offset or content).
+    TPageRef ReadPage(int slot, int32_t offset);
+    // Pages of a slot's free list, in list order (8965 on a cycle).
+    std::vector<int32_t> FreeList(int slot);
+    uint64_t PageReads() const { return m_PageReads; }
+    uint64_t PageWrites() const { return m_PageWrites; }
 
-    // Lock protocol (lock_protocol.h). Each is idempotent and returns false
-    // only when the lock could not be taken or released after its retries.
-    bool AcquireReadLock();
-    bool ReleaseReadLock();
-    bool AcquireWriteLock();
-    bool ReleaseWriteLock();
+    // ---- locks (lock_protocol.h); idempotent, false when not obtained
+    bool AcquireReadLock() { return m_Locks.AcquireRead(); }
+    bool ReleaseReadLock() { return m_Locks.ReleaseRead(); }
+    bool AcquireWriteLock() { return m_Locks.AcquireWrite(); }
+    bool ReleaseWriteLock() { return m_Locks.ReleaseWrite(); }
     bool HasReadLock() const { return m_Locks.HasReadLock(); }
     bool HasWriteLock() const { return m_Locks.HasWriteLock(); }
 
+    // ---- cursor
+    void First();  // to the first visible entry (beginning-of-file when none)
+    void Last();
+    // Moves by n visible entries; running out sets beginning- or end-of-file.
+    void MoveBy(int64_t n);
+    // Positions on the first entry equal to `key` over `length` bytes (found),
+    // else on the first greater entry when `after` (end-of-file when none),
+    // else on the last smaller one (the first entry when every entry is
+    // greater).
+    bool FindNearest(const uint8_t* key, bool after, int length);
+    // Exact search over the whole key.
+    bool FindKey(const uint8_t* key);
+    // In an index: the n-th visible entry; in natural order: record n, or the
+    // next visible record (the previous when none follows).
+    void GotoRecordNumber(int64_t n);
+    // Physical record number under the cursor, 0 when none.
+    int32_t CurrentRecord() const;
+    // 1-based position among the visible entries, 0 when none.
+    int64_t RecordNumber();
+    // How many entries from the current one, in the direction, carry
+    // consecutive record numbers within the current leaf page (natural order:
+    // consecutive visible records), at most `limit`.
+    int32_t ConsecutiveRecords(int32_t limit, int direction) const;
+    int64_t VisibleCount();
+    bool Bof() const { return m_Bof; }
+    bool Eof() const { return m_Eof; }
+    bool OnEntry() const { return !m_Bof && !m_Eof && m_OnEntry; }
+    // Beginning-of-file.
+    void ResetCursor();
+    // Key of the current entry (KeySize bytes); empty when none.
+    std::vector<uint8_t> CurrentKey() const;
+
+    // ---- ranges
+    void SetRangeStart(const uint8_t* key);
+    void SetRangeEnd(const uint8_t* key);
+    void ApplyRange();
+    void CancelRange();
+    bool RangeActive() const { return m_RangeActive; }
+    int64_t CountKeysInRange(const uint8_t* low, const uint8_t* high, int length);
+    // Sets the bit of every record whose key lies between low and high.
+    void MarkKeysInRange(const uint8_t* low, const uint8_t* high, int length, TRecordBitmap& bitmap);
+
+    // ---- bitmaps and filters
+    bool BitmapMode() const;
+    const TRecordBitmap& VisibleBitmap() const { return m_Visible; }
+    const TRecordBitmap& LiveBitmap() const { return m_Live; }
+    void RecordAdded(int32_t recordNo, const uint8_t* record);
+    void RecordRemoved(int32_t recordNo);
+    // Filter list; codes: 10051 neither expression nor callback, 9482 more
+    // than 128 filters, 10050 unknown handle.
+    int AddFilter(std::unique_ptr<TFilterEvaluator> expression, TFilterCallback callback,
+                  TFilterHandle& handle);
+    int RemoveFilter(TFilterHandle handle);
+    int ActivateFilter(TFilterHandle handle);
+    int DeactivateFilter(TFilterHandle handle);
+    int RefreshFilter(TFilterHandle handle);
+    size_t FilterCount() const { return m_Filters.size(); }
+    bool AnyFilterActive() const;
+
+    // ---- change detection support (TDataFile::DetectChanges)
+    struct TCursorMemo {
+        bool Positioned = false;
+        bool Bof = true;
+        bool Eof = false;
+        std::vector<uint8_t> Key;
+        int32_t RecordNo = 0;
+    };
+    TCursorMemo SaveCursor() const;
+    // Rebuilds the bitmaps and range for the re-read table and moves the
+    // cursor to the remembered key (nearest match) or record.
+    void RestoreCursor(const TCursorMemo& memo);
+
 private:
+    friend class TIndexChange;
+    friend class TIndexVerifier;
+    struct TTableChanged {};  // thrown inside cursor operations, caught by their entry
+
+    struct TSlotCache {
+        std::list<std::shared_ptr<TPage>> Pages;  // most recently used first
+        std::unordered_map<int32_t, std::list<std::shared_ptr<TPage>>::iterator> ByOffset;
+    };
+    struct TPathStep {
+        int32_t Offset;
+        int Pos;  // entry followed, 0-based
+    };
+
+    // Header and layouts.
     void ValidateHeader();
-    void MarkChanged() { m_Header[ih::HeaderChanged] = 1; }
+    void BuildLayouts();
+    void MarkHeaderChanged() { m_Header[ih::HeaderChanged] = 1; }
+    int32_t Root(int slot) const;
+    void SetRoot(int slot, int32_t offset);
+    int32_t FreeHead(int slot) const;
+    void SetFreeHead(int slot, int32_t offset);
+    TPageFormat FormatOf(int slot) const;
+    [[noreturn]] void Corrupt() const;
+    [[noreturn]] void RaiseEngineErrorForLock() const;
+
+    // Page cache.
+    TPageRef FetchPage(int slot, int32_t offset);
+    TPageRef NewPage(int slot, uint8_t kind);
+    void FreePage(TPage& page);
+    void Modify(TPage& page);  // records the pre-image, marks changed
+    void Register(int slot, std::shared_ptr<TPage> page);
+    void MakeRoom(int slot);
+    void WritePages(std::vector<TPage*>& pages);
+    void EnsureReadLock();
+
+    // Changes.
+    void BeginChange();
+    void EndChange(bool commit);
+    void Rollback();
+
+    // Tree.
+    int64_t CountBelow(int slot, const uint8_t* key, int length);
+    int64_t CountNotAbove(int slot, const uint8_t* key, int length);
+    // Calls f(recordNo) for the entries at logical positions first..last.
+    template <class F>
+    void WalkEntries(int slot, int64_t first, int64_t last, F&& f);
+    TPageRef LeafAt(int slot, int64_t n, int& pos);
+    int UpperBound(const TPage& page, const uint8_t* key, int length, int slot) const;
+    int LowerBound(const TPage& page, const uint8_t* key, int length, int slot) const;
+    // Descends to the leaf that holds `key` (last entry not greater at each
+    // internal page), filling path; returns the leaf.
+    TPageRef DescendForKey(int slot, const uint8_t* key, std::vector<TPathStep>& path);
+    TPageRef ChildOf(int slot, const TPage& parent, int pos, int depth);
+    void FixSeparators(int slot, const std::vector<TPathStep>& path, size_t level, const uint8_t* key);
+    void AdjustCounts(int slot, const std::vector<TPathStep>& path, int32_t delta);
+    void SplitIfNeeded(int slot, TPageRef page, std::vector<TPathStep>& path);
+    void Rebalance(int slot, TPageRef page, std::vector<TPathStep>& path);
+    void RemoveChildEntry(int slot, std::vector<TPathStep>& path, size_t level);
+    void CollapseRoot(int slot);
+    int64_t TreeTotal(int slot);
+
+    // Runs a cursor or tree operation: restarts it when a page read reveals
+    // another process's change, ends the read phase it opened, and (for cursor
+    // operations) brings a stale cursor back first and remembers where it
+    // ended.
+    template <class F>
+    auto CursorOperation(F&& op, bool cursorOp = true) -> decltype(op());
+    void BeginOperation(bool outermost, bool cursorOp);
+    void EndOperation(bool outermost, bool success, bool cursorOp);
+    void RepositionStale();
+
+    // Cursor.
+    void ClearCursor();
+    void SetCursor(TPageRef leaf, int pos, int64_t logical);
+    // Descends to the entry at 1-based logical position n of the whole index.
+    bool SeekLogical(int64_t n);
+    bool StepEntry(int direction);    // one entry in index order, false at either end
+    bool StepVisible(int direction);  // to the next visible entry within the range
+    bool EntryVisible() const;
+    void SettleForward();   // skip invisible entries forward, end-of-file at the end
+    void SettleBackward();  // skip invisible entries backward, beginning-of-file at the start
+    void SetBof();
+    void SetEof();
+    void SetNatural(int32_t record);
+    void ComputeRangePositions();
+    void FirstInternal();
+    void LastInternal();
+    bool FindNearestInternal(const uint8_t* key, bool after, int length);
+    void PositionFromMemo(const TCursorMemo& memo);
+    void RememberCursorKey();
+
+    // Bitmaps.
+    void RebuildBitmaps();
+    void BuildLiveBitmap();
+    void BuildRangeBitmap();
+    void BuildFilterBitmap(TFilter& filter);
+    void RecomputeVisible();
+    int32_t SlotCount() const;  // physical record slots in the data file
+    TFilter* FindFilter(TFilterHandle handle);
 
     TDataFile& m_Owner;
     std::array<uint8_t, kIndexBlockSize> m_Header{};
+    std::array<TKeyLayout, kIndexSlotCount> m_Layouts;
+    std::array<TSlotCache, kIndexSlotCount> m_Caches;
     TReaderWriterLocks m_Locks{*this};
+    uint64_t m_PageReads = 0, m_PageWrites = 0;
+
+    // Change scope.
+    int m_ChangeDepth = 0;
+    std::optional<std::array<uint8_t, kIndexBlockSize>> m_HeaderBefore;
+    std::map<std::pair<int, int32_t>, std::optional<TPage>> m_PagesBefore;
+
+    // Cursor.
+    int m_Slot = 0;
+    TPageRef m_Leaf;
+    int m_Pos = 0;          // 0-based in m_Leaf
+    int64_t m_Logical = 0;  // 1-based position in the whole index
+    bool m_OnEntry = false;
+    bool m_Bof = true;
+    bool m_Eof = false;
+    bool m_CursorStale = false;  // the tree changed under the cursor
+    std::vector<uint8_t> m_CursorKey;
+    int32_t m_RecordNo = 0;  // natural order
+    int64_t m_VisibleRank = 0;  // bitmap mode in an index: -1 when not known
+    TCursorMemo m_Memo;         // where the last completed operation left the cursor
+    int m_OperationDepth = 0;
+    bool m_OpenedReadPhase = false;
+
+    // Range.
+    std::vector<uint8_t> m_RangeStart = std::vector<uint8_t>(kKeyBufferSize, 0);
+    std::vector<uint8_t> m_RangeEnd = std::vector<uint8_t>(kKeyBufferSize, 0);
+    bool m_RangeActive = false;
+    int64_t m_RangeFirst = 1;
+    int64_t m_RangeLast = 0;
+
+    // Bitmaps and filters.
+    TRecordBitmap m_Live, m_RangeBits, m_Visible;
+    bool m_BitmapsBuilt = false;
+    std::vector<std::unique_ptr<TFilter>> m_Filters;
 };
+
+template <class F>
+auto TIndexFile::CursorOperation(F&& op, bool cursorOp) -> decltype(op()) {
+    const bool outermost = m_OperationDepth++ == 0;
+    constexpr int kMaxRestarts = 1000;
+    for (int attempt = 0;; ++attempt) {
+        bool ended = false;
+        auto end = [&](bool success) {
+            if (ended) return;
+            ended = true;
+            EndOperation(outermost, success, cursorOp);
+        };
+        try {
+            BeginOperation(outermost, cursorOp);
+            if constexpr (std::is_void_v<decltype(op())>) {
+                op();
+                end(true);
+                return;
+            } else {
+                auto result = op();
+                end(true);
+                return result;
+            }
+        } catch (const TTableChanged&) {
+            // Only the outermost operation starts over; the data file has
+            // already re-read the table and repositioned the cursor.
+            if (!outermost || attempt >= kMaxRestarts) {
+                end(false);
+                if (!outermost) throw;
+                RaiseEngineErrorForLock();
+            }
+        } catch (...) {
+            end(false);
+            throw;
+        }
+    }
+}
 
 }  // namespace veltra
