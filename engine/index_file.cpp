@@ -449,12 +449,13 @@ void TIndexFile::InvalidatePages() {
     m_BitmapsBuilt = false;
 }
 
+// Every pin belongs to an operation that has ended, the cursor's included:
+// the cursor's leaf must be flushable too. The cursor keeps its page alive by
+// reference; if the page is evicted meanwhile it was clean, so the cursor's
+// copy still equals the file.
 void TIndexFile::UnpinAllPages() {
-    // The cursor keeps its own reference; every other pin belongs to an
-    // operation that has ended.
     for (auto& c : m_Caches)
         for (auto& p : c.Pages) p->Pins = 0;
-    if (m_Leaf) ++m_Leaf->Pins;
 }
 
 // ------------------------------------------------------------ filters

@@ -291,10 +291,15 @@ void TIndexFile::Rebalance(int slot, TPageRef page, std::vector<TPathStep>& path
             return;
         }
         int keepPage = total / 2;
+        bool wasEmpty = page->Count() == 0;
         right->MoveHeadTo(keepPage - page->Count(), *page);
         parent->SetKey(1, right->Key(0));
         parent->SetSubCount(0, int32_t(page->Total()));
         parent->SetSubCount(1, int32_t(right->Total()));
+        // A page emptied by the delete has just got a new first key; its
+        // separator (and those above it on the leftmost path) still hold the
+        // deleted one.
+        if (wasEmpty) FixSeparators(slot, path, path.size(), page->Key(0));
         return;
     }
     // The only child of its parent. An empty page cannot stay in the tree:
