@@ -15,6 +15,14 @@ void TIndexFile::RaiseEngineErrorForLock() const { RaiseEngineError(ecLockFailur
 
 void TIndexFile::BeginOperation(bool outermost, bool cursorOp) {
     if (!outermost || !cursorOp) return;
+    // With strict change detection every cursor operation runs in a read
+    // phase of its own, so it starts by learning of other processes' changes
+    // (which also brings the cursor back to its key).
+    if (m_Owner.StrictChangeDetection() && !m_Owner.LocksDisabled() && !m_Owner.InReadPhase() &&
+        !m_Owner.InWritePhase() && !m_OpenedReadPhase) {
+        m_OpenedReadPhase = true;
+        m_Owner.BeginRead();
+    }
     if (BitmapMode() && !m_BitmapsBuilt) RebuildBitmaps();
     if (m_CursorStale) RepositionStale();
 }
