@@ -439,8 +439,11 @@ void TIndexFile::FlushPages() {
     if (!changed.empty()) WritePages(changed);
 }
 
+// The cursor keeps where it was (its key) and is found again, in the pages
+// read anew, by the next cursor operation.
 void TIndexFile::InvalidatePages() {
     ClearCursor();
+    m_CursorStale = true;
     for (auto& c : m_Caches) {
         c.Pages.clear();
         c.ByOffset.clear();

@@ -162,7 +162,8 @@ public:
     // Writes changed, unpinned pages of every slot, sorted by offset, each run
     // of adjacent pages with one write.
     void FlushPages();
-    // Forgets every cached page (changed ones included) and the cursor's page.
+    // Forgets every cached page (changed ones included) and the cursor's page;
+    // the next cursor operation finds the cursor's key again.
     void InvalidatePages();
     void UnpinAllPages();
     // A pinned page of a slot (8965 for an impossible offset or content).

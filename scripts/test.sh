@@ -15,7 +15,7 @@ echo "== tests"
 ctest --test-dir build/ci --output-on-failure -j "$jobs"
 
 echo "== build (address and undefined-behaviour sanitizers)"
-cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVELTRA_WERROR=ON -DVELTRA_SANITIZE=ON
+cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELTRA_WERROR=ON -DVELTRA_SANITIZE=ON
 cmake --build build/asan -j "$jobs"
 echo "== tests under sanitizers"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \

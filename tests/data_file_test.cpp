@@ -15,20 +15,12 @@
 #include "engine/errors.h"
 #include "engine/session.h"
 #include "engine/table_builder.h"
-#include "temp_dir.h"
+#include "test_util.h"
 
 using namespace veltra;
 
 namespace {
 
-int CodeOf(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const EVeltraEngineError& e) {
-        return e.ErrorCode();
-    }
-    return 0;
-}
 
 TTableDef TicketDef() {
     TTableDef def;
@@ -88,7 +80,7 @@ protected:
         t.EndWrite();
     }
 
-    TTempDir m_Dir;
+    veltra_test::TTestDir m_Dir;
 };
 
 }  // namespace
@@ -151,7 +143,7 @@ TEST_F(DataFileTest, FileLengthMustMatchTheRecordCount) {
         } else {
             std::filesystem::resize_file(path, size + c.Delta);
         }
-        EXPECT_EQ(CodeOf([&] { Open(path); }), c.Code) << c.Delta;
+        EXPECT_EQ(veltra_test::EngineErrorOf([&] { Open(path); }), c.Code) << c.Delta;
         PatchI32(path, dh::NextRecordNo, 3);
     }
 }
@@ -229,6 +221,7 @@ TEST_F(DataFileTest, AppendLimits) {
     // Sparse files stand in for tables near the limits.
     TTableDef small;
     small.Fields = {{"ID", ftInteger, kSubTypeAutoInc}};
+    small.Indexes = {{.Primary = true, .Fields = {"ID"}}};  // natural order would read every slot
     std::string path = m_Dir / "big.dat";
     CreateTable(path, small);
     int64_t d = kDataHeaderSize + kDescriptorSize;
@@ -238,20 +231,21 @@ TEST_F(DataFileTest, AppendLimits) {
     TRecord* last = t->FetchRecord(99'999'999).Record;
     ASSERT_NE(last, nullptr);
     EXPECT_EQ(last->PhysicalNo, 99'999'999);
-    EXPECT_EQ(CodeOf([&] { t->FetchRecord(100'000'000); }), 9479);
+    EXPECT_EQ(veltra_test::EngineErrorOf([&] { t->FetchRecord(100'000'000); }), 9479);
     t->DiscardBuffers();
     t->CloseTable();
 
     TTableDef wide;
     wide.Fields = {{"Text", ftString, 0, 90}};  // record size 9 + 92 = 101
+    wide.Indexes = {{.Primary = true, .Fields = {"Text"}}};
     std::string widePath = m_Dir / "wide.dat";
     CreateTable(widePath, wide);
     int32_t next = 2'000'000'000 / 101 + 1;  // next x 101 passes 2,000,000,000
     PatchI32(widePath, dh::NextRecordNo, next);
     std::filesystem::resize_file(widePath, d + int64_t(next - 1) * 101);
     auto w = Open(widePath, true);
-    EXPECT_EQ(CodeOf([&] { w->FetchRecord(next); }), 9479);
-    EXPECT_EQ(CodeOf([&] { w->FetchRecord(next + 1); }), 8710);
+    EXPECT_EQ(veltra_test::EngineErrorOf([&] { w->FetchRecord(next); }), 9479);
+    EXPECT_EQ(veltra_test::EngineErrorOf([&] { w->FetchRecord(next + 1); }), 8710);
 }
 
 TEST_F(DataFileTest, HeaderWritesCountChanges) {
@@ -277,7 +271,7 @@ TEST_F(DataFileTest, EncryptedTablesNeedTheirPassword) {
     def.Password = "Open Sesame";
     std::string path = m_Dir / "secret.dat";
     CreateTable(path, def);
-    EXPECT_EQ(CodeOf([&] { Open(path); }), 10498);
+    EXPECT_EQ(veltra_test::EngineErrorOf([&] { Open(path); }), 10498);
 
     int asked = 0;
     auto t = std::make_unique<TDataFile>();
@@ -330,11 +324,11 @@ TEST_F(DataFileTest, LocaleTablesBuildTheirCollation) {
     EXPECT_EQ(plain->LanguageID(), 0x0407);
 
     def.LanguageID = 0x7777;
-    EXPECT_EQ(CodeOf([&] { CreateTable(m_Dir / "xx.dat", def); }), 15878);
+    EXPECT_EQ(veltra_test::EngineErrorOf([&] { CreateTable(m_Dir / "xx.dat", def); }), 15878);
     PatchI32(path, dh::LanguageID, 0x7777);
     t.reset();
     plain.reset();
-    EXPECT_EQ(CodeOf([&] { Open(path); }), 15878);
+    EXPECT_EQ(veltra_test::EngineErrorOf([&] { Open(path); }), 15878);
 }
 
 TEST_F(DataFileTest, UnknownFieldsRaise9985NamingThem) {
@@ -351,7 +345,7 @@ TEST_F(DataFileTest, UnknownFieldsRaise9985NamingThem) {
                       std::string::npos);
         }
     }
-    EXPECT_EQ(CodeOf([&] { t->FieldDescriptorByName("Owner"); }), 9985);
+    EXPECT_EQ(veltra_test::EngineErrorOf([&] { t->FieldDescriptorByName("Owner"); }), 9985);
     EXPECT_EQ(t->FieldNumber("submit DATE"), 4);
 }
 
@@ -393,12 +387,12 @@ TEST_F(DataFileTest, DefinitionErrors) {
     };
     for (auto& c : cases) {
         std::string path = m_Dir / "bad.dat";
-        EXPECT_EQ(CodeOf([&] { CreateTable(path, c.Def); }), c.Code) << c.What;
+        EXPECT_EQ(veltra_test::EngineErrorOf([&] { CreateTable(path, c.Def); }), c.Code) << c.What;
         EXPECT_FALSE(std::filesystem::exists(path)) << c.What;
     }
     TTableDef many = TicketDef();
     for (int i = 0; i < 31; ++i) many.Indexes.push_back({.Name = "I" + std::to_string(i), .Fields = {"Priority"}});
-    EXPECT_EQ(CodeOf([&] { CreateTable(m_Dir / "many.dat", many); }), 9487);
+    EXPECT_EQ(veltra_test::EngineErrorOf([&] { CreateTable(m_Dir / "many.dat", many); }), 9487);
 }
 
 namespace {
@@ -468,7 +462,7 @@ TEST_F(DataFileTest, CacheEvictsCleanThenWritesDirtyAndNeverPinned) {
         r->Dirty = true;
         pinned.push_back(r);
     }
-    EXPECT_EQ(CodeOf([&] { t->NewRecordSlot(); }), 8962);  // all pinned
+    EXPECT_EQ(veltra_test::EngineErrorOf([&] { t->NewRecordSlot(); }), 8962);  // all pinned
     for (int i = 0; i < 127; ++i) pinned[size_t(i)]->Unpin();
     TRecord* r129 = t->NewRecordSlot();  // forces the dirty unpinned ones out
     EXPECT_EQ(r129->PhysicalNo, 129);
@@ -515,7 +509,7 @@ TEST_F(DataFileTest, PinningAbove64Raises8962) {
     auto t = Open(path);
     Append(*t, 1);
     for (int i = 0; i < 64; ++i) t->FetchRecord(1);
-    EXPECT_EQ(CodeOf([&] { t->FetchRecord(1); }), 8962);
+    EXPECT_EQ(veltra_test::EngineErrorOf([&] { t->FetchRecord(1); }), 8962);
     t->UnpinAll();
     EXPECT_NO_THROW(t->FetchRecord(1));
 }
@@ -542,8 +536,8 @@ TEST_F(DataFileTest, ChangingSettingsOfAnOpenTable) {
     std::string path = m_Dir / "log.dat";
     CreateTable(path, TicketDef());
     auto t = Open(path);
-    EXPECT_EQ(CodeOf([&] { t->SetFileName(m_Dir / "x.dat"); }), 10031);
-    EXPECT_EQ(CodeOf([&] { t->SetExclusive(true); }), 10031);
+    EXPECT_EQ(veltra_test::EngineErrorOf([&] { t->SetFileName(m_Dir / "x.dat"); }), 10031);
+    EXPECT_EQ(veltra_test::EngineErrorOf([&] { t->SetExclusive(true); }), 10031);
     t->SetStrictChangeDetection(true);
     EXPECT_FALSE(t->StrictChangeDetection());
     t->SetLockRetryCount(3);

@@ -12,7 +12,7 @@
 #include "engine/file_handler.h"
 #include "engine/lock_protocol.h"
 #include "engine/session.h"
-#include "temp_dir.h"
+#include "test_util.h"
 
 using namespace veltra;
 
@@ -28,14 +28,6 @@ protected:
         return path;
     }
 
-    static int CodeOf(const std::function<void()>& f) {
-        try {
-            f();
-        } catch (const EVeltraEngineError& e) {
-            return e.ErrorCode();
-        }
-        return 0;
-    }
 
     std::unique_ptr<TFileHandler> OpenHandler(const std::string& path, bool exclusive, bool readOnly) {
         auto h = std::make_unique<TFileHandler>();
@@ -46,7 +38,7 @@ protected:
         return h;
     }
 
-    TTempDir m_Dir;
+    veltra_test::TTestDir m_Dir;
 };
 
 }  // namespace
@@ -92,10 +84,10 @@ TEST_F(FileHandlerTest, MatchesExistingNamesWithoutRegardToCase) {
 TEST_F(FileHandlerTest, OpenFailuresCarryEngineCodesAndOsNumbers) {
     auto h = std::make_unique<TFileHandler>();
     h->SetFileName(m_Dir / "missing.dat");
-    EXPECT_EQ(CodeOf([&] { h->Open(); }), 11010);
+    EXPECT_EQ(veltra_test::EngineErrorOf([&] { h->Open(); }), 11010);
     EXPECT_EQ(CurrentSession().ErrorContext.OsError, ENOENT);
     h->SetFileName(m_Dir.Path().string());  // a folder
-    EXPECT_EQ(CodeOf([&] { h->Open(); }), 11013);
+    EXPECT_EQ(veltra_test::EngineErrorOf([&] { h->Open(); }), 11013);
 }
 
 TEST_F(FileHandlerTest, SharingModesBetweenOpens) {
@@ -103,22 +95,22 @@ TEST_F(FileHandlerTest, SharingModesBetweenOpens) {
     {
         auto a = OpenHandler(path, false, false);
         auto b = OpenHandler(path, false, true);  // shared opens coexist
-        EXPECT_EQ(CodeOf([&] { OpenHandler(path, true, false); }), 11013);
+        EXPECT_EQ(veltra_test::EngineErrorOf([&] { OpenHandler(path, true, false); }), 11013);
     }
     auto x = OpenHandler(path, true, false);
-    EXPECT_EQ(CodeOf([&] { OpenHandler(path, false, false); }), 11013);
-    EXPECT_EQ(CodeOf([&] { OpenHandler(path, true, true); }), 11013);
+    EXPECT_EQ(veltra_test::EngineErrorOf([&] { OpenHandler(path, false, false); }), 11013);
+    EXPECT_EQ(veltra_test::EngineErrorOf([&] { OpenHandler(path, true, true); }), 11013);
     x->Close();
     EXPECT_NO_THROW(OpenHandler(path, false, false));
 }
 
 TEST_F(FileHandlerTest, PropertiesCannotChangeWhileOpen) {
     auto h = OpenHandler(MakeFile("t.dat"), false, false);
-    EXPECT_EQ(CodeOf([&] { h->SetFileName("other"); }), 10031);
-    EXPECT_EQ(CodeOf([&] { h->SetExclusive(true); }), 10031);
-    EXPECT_EQ(CodeOf([&] { h->SetReadOnly(true); }), 10031);
-    EXPECT_EQ(CodeOf([&] { h->DeleteFile(); }), 10031);
-    EXPECT_EQ(CodeOf([&] { h->CreateFile(); }), 10031);
+    EXPECT_EQ(veltra_test::EngineErrorOf([&] { h->SetFileName("other"); }), 10031);
+    EXPECT_EQ(veltra_test::EngineErrorOf([&] { h->SetExclusive(true); }), 10031);
+    EXPECT_EQ(veltra_test::EngineErrorOf([&] { h->SetReadOnly(true); }), 10031);
+    EXPECT_EQ(veltra_test::EngineErrorOf([&] { h->DeleteFile(); }), 10031);
+    EXPECT_EQ(veltra_test::EngineErrorOf([&] { h->CreateFile(); }), 10031);
 }
 
 TEST_F(FileHandlerTest, ReadOnlyAttributeForcesReadOnlyAndRefusesWrites) {
@@ -127,13 +119,13 @@ TEST_F(FileHandlerTest, ReadOnlyAttributeForcesReadOnlyAndRefusesWrites) {
     auto h = OpenHandler(path, false, false);
     EXPECT_TRUE(h->ReadOnly());
     EXPECT_TRUE(h->ReadOnlyForced());
-    EXPECT_EQ(CodeOf([&] { h->WriteAt(0, "x", 1); }), 11013);
+    EXPECT_EQ(veltra_test::EngineErrorOf([&] { h->WriteAt(0, "x", 1); }), 11013);
 
     std::string rw = MakeFile("rw.dat");
     auto r = OpenHandler(rw, false, true);  // asked for, not forced
     EXPECT_TRUE(r->ReadOnly());
     EXPECT_FALSE(r->ReadOnlyForced());
-    EXPECT_EQ(CodeOf([&] { r->WriteAt(0, "x", 1); }), 11013);
+    EXPECT_EQ(veltra_test::EngineErrorOf([&] { r->WriteAt(0, "x", 1); }), 11013);
     EXPECT_TRUE(r->LockRange(kReadLockBase - 5, 1));  // read locks still work
 }
 
@@ -159,7 +151,7 @@ TEST_F(FileHandlerTest, ReadWriteSeekAndTruncate) {
     EXPECT_EQ(h->ReadAt(2, buf, 3), 3u);
     EXPECT_EQ(std::string(buf, 3), "cde");
     EXPECT_EQ(h->ReadAt(4, buf, 8, true), 2u);
-    EXPECT_EQ(CodeOf([&] { h->ReadAt(4, buf, 8); }), 9217);
+    EXPECT_EQ(veltra_test::EngineErrorOf([&] { h->ReadAt(4, buf, 8); }), 9217);
     h->WriteAt(6, "gh", 2);
     EXPECT_EQ(h->GetSize(), 8);
     EXPECT_EQ(h->Seek(-3, 2), 5);
@@ -191,7 +183,7 @@ TEST_F(FileHandlerTest, ShortWriteRaises9218) {
     TFullDiskIo io;
     io.Limit = 3;
     SetFileIo(&io);
-    int code = CodeOf([&] { h->WriteAt(0, "abcdef", 6); });
+    int code = veltra_test::EngineErrorOf([&] { h->WriteAt(0, "abcdef", 6); });
     SetFileIo(nullptr);
     EXPECT_EQ(code, 9218);
     EXPECT_EQ(CurrentSession().ErrorContext.OsError, ENOSPC);
@@ -200,7 +192,7 @@ TEST_F(FileHandlerTest, ShortWriteRaises9218) {
 TEST_F(FileHandlerTest, CreateDeleteRenameCopy) {
     TFileHandler h;
     h.SetFileName(m_Dir / "new.dat");
-    EXPECT_EQ(CodeOf([&] { h.CreateFile(); }), 10253);
+    EXPECT_EQ(veltra_test::EngineErrorOf([&] { h.CreateFile(); }), 10253);
     h.SetExclusive(true);
     h.CreateFile();
     h.WriteAt(0, "data", 4);
@@ -210,7 +202,7 @@ TEST_F(FileHandlerTest, CreateDeleteRenameCopy) {
     EXPECT_TRUE(h.FileExists());
     h.DeleteFile();
     EXPECT_FALSE(h.FileExists());
-    EXPECT_EQ(CodeOf([&] { h.DeleteFile(); }), 9220);
+    EXPECT_EQ(veltra_test::EngineErrorOf([&] { h.DeleteFile(); }), 9220);
     std::ifstream copy(m_Dir / "copy.dat");
     std::string s;
     copy >> s;

@@ -8,6 +8,7 @@
 
 #include "engine/index_verifier.h"
 #include "engine/session.h"
+#include "platform/locale_services.h"
 #include "test_util.h"
 
 using namespace veltra;
@@ -371,4 +372,45 @@ TEST(IndexCursorTest, FiltersAndConsecutiveRecords) {
     ix.GotoRecordNumber(11);
     EXPECT_EQ(ix.ConsecutiveRecords(100, 1), 30);
     EXPECT_EQ(ix.RemoveFilter(even), 10050);
+}
+
+TEST(IndexKeyTest, LocaleTablesOrderAndSearchByTheLocale) {
+    TTestDir dir;
+    TTableDef def = OneIndexDef(12, {.Fields = {"Name"}, .CaseInsensitive = true});
+    def.LanguageID = 0x0407;  // German
+    TIndexFixture t(dir / "t.dat", def);
+    TIndexFile& ix = t.Index();
+    const TLocaleCollator* coll = t.Table.Collator();
+    ASSERT_NE(coll, nullptr);
+    // Windows-1252 texts: a umlaut, O umlaut, sharp s.
+    std::vector<std::string> words = {"Zebra", "apfel", "\xE4pfel", "Apfel", "\xD6l", "oben", "Stra\xDF" "e",
+                                      "strasse", "", "Mu\xDF", "mus", "!Achtung"};
+    for (size_t i = 0; i < words.size(); ++i) {
+        t.Clear();
+        t.SetString("Name", words[i]);
+        t.SetId(int32_t(i + 1));
+        ix.InsertKey(1, t.Key(1).data(), int32_t(i + 1));
+    }
+    ExpectValid(ix, 1, "locale index");
+    std::vector<size_t> expected(words.size());
+    for (size_t i = 0; i < expected.size(); ++i) expected[i] = i;
+    std::stable_sort(expected.begin(), expected.end(), [&](size_t a, size_t b) {
+        std::string x = coll->Map(words[a], true), y = coll->Map(words[b], true);
+        return coll->Compare(reinterpret_cast<const uint8_t*>(x.data()), x.size(),
+                             reinterpret_cast<const uint8_t*>(y.data()), y.size()) < 0;
+    });
+    ix.SelectIndex(1);
+    std::vector<size_t> seen;
+    for (ix.First(); ix.OnEntry(); ix.MoveBy(1)) seen.push_back(size_t(ix.CurrentRecord() - 1));
+    EXPECT_EQ(seen, expected);
+    EXPECT_EQ(words[seen.front()], "");  // null first
+
+    // A search key built the same way finds the entries whatever their case.
+    t.Clear();
+    t.SetString("Name", "APFEL");
+    TKey probe = t.Key(1);
+    ASSERT_TRUE(ix.FindNearest(probe.data(), true, 13));
+    std::string found = words[size_t(ix.CurrentRecord() - 1)];
+    EXPECT_TRUE(found == "apfel" || found == "Apfel") << found;
+    EXPECT_EQ(ix.CountKeysInRange(probe.data(), probe.data(), 13), 2);
 }
