@@ -26,6 +26,7 @@
 
 #include <array>
 #include <cstdint>
+#include <vector>
 
 #include "file_handler.h"
 #include "lock_protocol.h"
@@ -45,6 +46,43 @@ constexpr int ChangeCount = 0, Version = 8, FirstFreeBlock = 9, EndOffset = 13, 
 // Block size from the data header's BlobBlockSize field.
 inline int BlobBlockSizeFrom(int32_t field) { return field == 0 ? kDefaultBlobBlockSize : field & 0xFFFF; }
 
+// Handles of open BLOBs, as they stand in the BLOB fields of in-memory record
+// buffers while a BLOB is open: -1 .. -64. File offsets are never negative, so
+// the two cannot be confused; a handle never reaches the file. A handle stays
+// valid until its BLOB is closed (closing one BLOB never renumbers others).
+constexpr int kMaxOpenBlobs = 64;
+inline bool IsBlobHandle(int32_t fieldValue) { return fieldValue < 0; }
+
+// Open modes.
+constexpr int kBlobRead = 1;   // also used when the owning record is deleted
+constexpr int kBlobWrite = 2;
+
+// One cached block: its 18-byte header fields and data area.
+class TBlock {
+public:
+    int32_t Offset = 0;  // 0 = unused buffer
+    bool Dirty = false;
+    uint16_t Pins = 0;
+    bool Marked = false;  // loaded by the batch read in progress
+    int32_t PrevBlock = 0;
+    int32_t NextBlock = 0;
+    uint16_t UsedBytes = 0;
+    int32_t OwnerRecord = 0;
+    int32_t TotalSize = 0;
+    std::vector<uint8_t> Data;  // B - 18 bytes
+};
+
+// One open BLOB: its whole content in memory.
+class TBlobBuffer {
+public:
+    int32_t OwnerRecord = 0;
+    int FieldNo = 0;
+    int32_t FirstBlock = 0;  // as currently stored; 0 = none yet
+    std::vector<uint8_t> Content;
+    bool Modified = false;
+    int Mode = kBlobRead;
+};
+
 class TBlobFile : public TFileHandler {
 public:
     explicit TBlobFile(TDataFile& owner);
@@ -53,8 +91,10 @@ public:
     std::string ExpandFileName(const std::string& name) const override;
     // Opens with the data file's sharing settings and reads the header:
     // 12035 for a wrong version, 8961 (naming this file) for impossible
-    // offsets or a block size of 18 bytes or less.
+    // offsets or a block size of 18 bytes or less. Sizes the block cache:
+    // min(262140 / B, 4096) blocks; read-ahead up to 65535 / B blocks.
     void Open() override;
+    // Forgets cached blocks and open BLOBs without writing them.
     void Close() override;
 
     // Writes the header of a new, empty BLOB file.
@@ -71,15 +111,75 @@ public:
     int32_t FirstFreeBlock() const;
     int32_t EndOffset() const;
 
-    // Block cache maintenance; the cache holds no blocks until chains are read.
+    // ---- blocks
+    // A pinned block: offset 0 gives none; EndOffset appends a new zeroed
+    // block (9479 past 2,000,000,000 bytes); a cached block is pinned (8963
+    // above 64 pins) and moved to the front. Otherwise, unless strict change
+    // detection is on, the table's read lock is taken first and, when that
+    // reveals another process's change, nullptr is returned with
+    // `tableChanged` set. Then up to min(read-ahead limit, count,
+    // (EndOffset - offset) / B) blocks are read forward in one request (short
+    // reads are 9217 unless the table is exclusive), unscrambled when
+    // encrypted, and merged into the cache (pinned or dirty cached blocks are
+    // kept). An offset that is not a block of this file is 8963.
+    TBlock* FetchBlock(int32_t offset, int count, bool& tableChanged);
+    void Unpin(TBlock* block);
+    // A pinned, zeroed block from the free chain or the end of the file.
+    TBlock* AllocateBlock();
+    // Pushes a block on the free chain (its other fields and data stay).
+    void FreeBlock(TBlock* block);
+    // Frees a BLOB's chain in chain order, checking every link (valid block
+    // offset, no cycle, owner `ownerRecord`): 8963 otherwise.
+    void FreeChain(int32_t firstBlock, int32_t ownerRecord, int blockCount);
+    // Writes dirty unpinned blocks sorted by offset, one write per run of
+    // adjacent blocks (nothing while a change scope is open).
     void FlushBlocks();
     void DiscardBlocks();
     void UnpinAllBlocks();
 
-    bool AcquireReadLock();
-    bool ReleaseReadLock();
-    bool AcquireWriteLock();
-    bool ReleaseWriteLock();
+    // ---- change scopes: like TIndexChange. Until the outermost scope ends,
+    // no dirty block is written (the cache grows past its size instead); a
+    // scope that ends without commit restores every block and the header as
+    // they were when it began.
+    void BeginChange();
+    void EndChange(bool commit);
+
+    // ---- open BLOBs (all in memory; codes instead of exceptions where noted)
+    // Opens the BLOB whose chain starts at `firstBlock` (0 = empty) for the
+    // owner record and field: returns 0 with a handle, or 9494 when 64 BLOBs
+    // are open. Loading raises 8963 for a broken chain (cycle, bad offset) or,
+    // in mode 2, a chain owned by another record (mode 1 reads it as empty),
+    // and 8711 when the chain holds fewer bytes than its TotalSize. Another
+    // process's change seen while loading makes it start over.
+    int OpenBlob(int32_t firstBlock, int fieldNo, int32_t ownerRecord, int mode, int32_t& handle);
+    // Removes the BLOB from the open list and returns its first block offset;
+    // unsaved changes are lost. 0 for a handle that is not open.
+    int32_t CloseBlob(int32_t handle);
+    // 10030 when the handle is not open. ReadBlob past the end returns the
+    // bytes up to the end (none from position >= size) with 8711.
+    int ReadBlob(int32_t handle, int64_t position, int64_t count, uint8_t* buffer, int64_t& bytesRead);
+    int WriteBlob(int32_t handle, int64_t position, int64_t count, const uint8_t* buffer);
+    int TruncateBlob(int32_t handle, int64_t size);
+    int GetBlobSize(int32_t handle, int64_t& size);
+    bool IsBlobOpen(int32_t handle) const;
+    TBlobBuffer* OpenBlobBuffer(int32_t handle);
+    // Used when a record is written: every open BLOB gets the owner record;
+    // WriteOpenBlobs writes every modified one as a chain (reusing its blocks
+    // in place, extending at the end, freeing the surplus; 8963 when they
+    // belong to different records or a chain is broken, 8711 when the bytes
+    // do not fit the chain, 10029 for a block overfilled); StoreOpenBlobOffsets
+    // puts each open BLOB's first block offset (and null byte) into its field
+    // of `record`.
+    void SetOwnerOfOpenBlobs(int32_t recordNo);
+    void WriteOpenBlobs();
+    void StoreOpenBlobOffsets(uint8_t* record);
+    void CloseAllBlobs();
+    int OpenBlobCount() const;
+
+    bool AcquireReadLock() { return m_Locks.AcquireRead(); }
+    bool ReleaseReadLock() { return m_Locks.ReleaseRead(); }
+    bool AcquireWriteLock() { return m_Locks.AcquireWrite(); }
+    bool ReleaseWriteLock() { return m_Locks.ReleaseWrite(); }
     bool HasReadLock() const { return m_Locks.HasReadLock(); }
     bool HasWriteLock() const { return m_Locks.HasWriteLock(); }
 

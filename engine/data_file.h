@@ -148,6 +148,23 @@ public:
     // True when the table takes no locks: exclusive or forced read-only.
     bool LocksDisabled() const { return Exclusive() || ReadOnlyForced(); }
 
+    // BLOB fields of a record buffer. Each returns an engine code (0 success;
+    // the caller raises others with CheckEngineResult): 10753 the field is not
+    // a BLOB field; 10030 the field holds no open BLOB; OpenBlobField: 0 when
+    // it is open already, 9998 for a handle that is not open, 9494 when 64
+    // BLOBs are open. The owner of a BLOB is the record's physical number
+    // (its link field, offset 1). Opening stores the handle in the field;
+    // closing stores the first block offset back.
+    int OpenBlobField(int fieldNo, int mode, uint8_t* record);
+    int CloseBlobField(int fieldNo, uint8_t* record);
+    int ReadBlobField(int fieldNo, const uint8_t* record, int64_t position, int64_t count,
+                      uint8_t* buffer, int64_t& bytesRead);
+    int WriteBlobField(int fieldNo, uint8_t* record, int64_t position, int64_t count,
+                       const uint8_t* buffer);
+    int TruncateBlobField(int fieldNo, uint8_t* record, int64_t size);
+    int BlobFieldSize(int fieldNo, const uint8_t* record, int64_t& size);
+    bool IsBlobFieldOpen(int fieldNo, const uint8_t* record);
+
     TIndexFile& IndexFile() { return *m_Index; }
     // The key of a record image for an index slot (format in index_key.h);
     // `key` must hold the slot's key size.
