@@ -26,6 +26,12 @@
 
 #include <array>
 #include <cstdint>
+#include <list>
+#include <map>
+#include <memory>
+#include <optional>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "file_handler.h"
@@ -103,7 +109,12 @@ public:
     // counter 0), for code that creates tables.
     static std::array<uint8_t, kBlobHeaderSize> NewHeaderImage();
     void ReadHeader();
+    // Writes the header when it is dirty or `force` is set, with the change
+    // counter advanced. Nothing is written while a change scope is open: the
+    // header must never reach the file ahead of the blocks it describes.
     void WriteHeader(bool force);
+    // Compares the counter on disk with ours; re-reads the header when it
+    // differs (12035 / 8961 for an unusable header, the old one kept).
     bool HeaderChanged();
 
     int BlockSize() const { return m_BlockSize; }
@@ -140,7 +151,10 @@ public:
     // ---- change scopes: like TIndexChange. Until the outermost scope ends,
     // no dirty block is written (the cache grows past its size instead); a
     // scope that ends without commit restores every block and the header as
-    // they were when it began.
+    // they were when it began. The contents of open BLOBs are the caller's and
+    // stay as they are; an open BLOB that WriteOpenBlobs wrote inside the
+    // failed scope gets its first block offset and owner back and counts as
+    // modified again, so that the next write of the record writes it anew.
     void BeginChange();
     void EndChange(bool commit);
 
@@ -184,12 +198,101 @@ public:
     bool HasWriteLock() const { return m_Locks.HasWriteLock(); }
 
 private:
+    using TBlockList = std::list<std::unique_ptr<TBlock>>;
+
+    // Keeps a block pinned while a walk uses it and unpins it when the walk
+    // leaves, unless the cache was forgotten meanwhile (the block is gone).
+    class TPinGuard {
+    public:
+        TPinGuard(TBlobFile& file, TBlock* block) : m_File(file), m_Block(block), m_Generation(file.m_Generation) {}
+        ~TPinGuard() { Reset(); }
+        TPinGuard(const TPinGuard&) = delete;
+        TPinGuard& operator=(const TPinGuard&) = delete;
+        TBlock* operator->() const { return m_Block; }
+        TBlock* Get() const { return m_Block; }
+        void Reset();
+        TBlock* Release();  // keeps the pin for the caller
+
+    private:
+        TBlobFile& m_File;
+        TBlock* m_Block;
+        uint64_t m_Generation;
+    };
+
+    // State of one open BLOB when the outermost change scope began.
+    struct TOpenBlobMemo {
+        uint64_t Serial = 0;  // which opening of the slot
+        int32_t FirstBlock = 0;
+        int32_t OwnerRecord = 0;
+        bool Modified = false;
+    };
+
     void ValidateHeader();
+    void ResetState();
+    int DataSize() const { return m_BlockSize - kBlobBlockHeaderSize; }
+    // An existing block of the file: 512 <= offset < EndOffset, on a block boundary.
+    bool IsBlockOffset(int64_t offset) const;
+    void SetHeaderI32(int offset, int32_t value);
+    void CheckWritable() const;
+    [[noreturn]] void Corrupt() const;
+
+    // Block cache.
+    TBlock* FindBlock(int32_t offset) const;
+    void Touch(TBlock* block);
+    // A clean buffer at the front, or nullptr. `needed`: the buffer the
+    // operation cannot do without; when no clean, unpinned buffer is left it
+    // grows the cache during a change scope and otherwise writes the dirty
+    // blocks first. Read-ahead neighbours only take what is free.
+    TBlock* TakeBuffer(bool needed);
+    void Assign(TBlock* block, int32_t offset);
+    void Forget(TBlock* block);
+    void Pin(TBlock& block);
+    TBlock* AppendBlock();
+    void LoadBlock(TBlock& block, const uint8_t* image) const;
+    void EncodeBlock(const TBlock& block, uint8_t* image) const;
+    void WriteDirtyBlocks();
+    void WriteBlocks(std::vector<TBlock*>& blocks);
+    void TrimCache();
+    // FetchBlock for code that changes the file: a change seen by another
+    // process at this point means the caller holds no write phase (10249).
+    TBlock* FetchForChange(int32_t offset, int count);
+
+    // Change scopes.
+    void Modify(TBlock& block);  // records the pre-image, marks dirty
+    void Rollback();
+
+    // Chains.
+    std::vector<int32_t> WalkChain(int32_t firstBlock, int32_t ownerRecord, int blockCount,
+                                   const std::unordered_set<int32_t>* exclude);
+    void FreeChainExcept(int32_t firstBlock, int32_t ownerRecord, int blockCount,
+                         const std::unordered_set<int32_t>* exclude);
+    void LoadBlob(TBlobBuffer& blob);
+    int32_t WriteChain(const TBlobBuffer& blob);
+    int BlocksFor(int64_t bytes) const;
+    int SlotOf(int32_t handle) const;  // -1 when not an open BLOB
 
     TDataFile& m_Owner;
     std::array<uint8_t, kBlobHeaderSize> m_Header{};
     int m_BlockSize = kDefaultBlobBlockSize;
     TReaderWriterLocks m_Locks{*this};
+
+    TBlockList m_Blocks;  // most recently used first
+    std::unordered_map<int32_t, TBlockList::iterator> m_ByOffset;
+    std::unordered_map<const TBlock*, TBlockList::iterator> m_Position;
+    std::vector<TBlock*> m_Marked;
+    size_t m_Capacity = 1;
+    int m_ReadAhead = 1;
+    uint64_t m_Generation = 0;  // advances whenever cached blocks are dropped wholesale
+
+    std::array<std::unique_ptr<TBlobBuffer>, kMaxOpenBlobs> m_Open;
+    std::array<uint64_t, kMaxOpenBlobs> m_OpenSerial{};
+    std::array<bool, kMaxOpenBlobs> m_WrittenInScope{};
+    uint64_t m_NextSerial = 0;
+
+    int m_ChangeDepth = 0;
+    std::optional<std::array<uint8_t, kBlobHeaderSize>> m_HeaderBefore;
+    std::map<int32_t, std::optional<TBlock>> m_BlocksBefore;  // nullopt: appended by the change
+    std::array<TOpenBlobMemo, kMaxOpenBlobs> m_OpenBefore{};
 };
 
 }  // namespace veltra

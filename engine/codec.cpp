@@ -116,16 +116,33 @@ double DateTimeFromDayNumber(int32_t dayNumber, int32_t msOfDay) {
     return days >= 0 ? days + frac : days - frac;
 }
 
-double NowAsDateTime() {
+// The local date and time from one reading of the clock.
+static void LocalNow(int32_t& dayNumber, int32_t& msOfDay) {
     struct timespec ts;
     clock_gettime(CLOCK_REALTIME, &ts);
     time_t secs = ts.tv_sec;
-    struct tm local;
-    localtime_r(&secs, &local);
-    int32_t ms = int32_t(((local.tm_hour * 60 + local.tm_min) * 60 + local.tm_sec) * 1000 +
-                         ts.tv_nsec / 1000000);
-    return DateTimeFromDayNumber(EncodeDayNumber(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday),
-                                 ms);
+    struct tm lt;
+    localtime_r(&secs, &lt);
+    dayNumber = EncodeDayNumber(lt.tm_year + 1900, lt.tm_mon + 1, lt.tm_mday);
+    msOfDay = ((lt.tm_hour * 60 + lt.tm_min) * 60 + lt.tm_sec) * 1000 + int32_t(ts.tv_nsec / 1000000);
+}
+
+int32_t TodayDayNumber() {
+    int32_t day, ms;
+    LocalNow(day, ms);
+    return day;
+}
+
+int32_t NowMilliseconds() {
+    int32_t day, ms;
+    LocalNow(day, ms);
+    return ms;
+}
+
+double NowAsDateTime() {
+    int32_t day, ms;
+    LocalNow(day, ms);
+    return DateTimeFromDayNumber(day, ms);
 }
 
 }  // namespace veltra

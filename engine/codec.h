@@ -51,5 +51,8 @@ void DecodeDayNumber(int32_t dayNumber, int& year, int& month, int& day);
 double DateTimeFromDayNumber(int32_t dayNumber, int32_t msOfDay);
 // The local date and time now in that form.
 double NowAsDateTime();
+// Today's day number and the current time of day in milliseconds, local time.
+int32_t TodayDayNumber();
+int32_t NowMilliseconds();
 
 }  // namespace veltra

@@ -432,10 +432,10 @@ TRecord* TDataFile::NewRecordSlot() {
 }
 
 void TDataFile::FreeRecordSlot(TRecord& record) {
+    MarkRecordDirty(record);
     int32_t next = NextSlotNumber();
     record.SetStatus(1);
     record.SetLink(next == NextRecordNo() ? 0 : next);
-    record.Dirty = true;
     SetHeaderI32(dh::FirstFreeRecord, record.PhysicalNo);
 }
 
@@ -446,7 +446,61 @@ int32_t TDataFile::TakeRecordID() {
     return id + 1;
 }
 
-void TDataFile::MarkRecordDirty(TRecord& record) { record.Dirty = true; }
+void TDataFile::MarkRecordDirty(TRecord& record) {
+    if (m_ChangeDepth > 0 && record.PhysicalNo < GetI32(&m_HeaderBefore[dh::NextRecordNo]))
+        m_RecordsBefore.try_emplace(&record, record.Buffer, record.Dirty);
+    record.Dirty = true;
+}
+
+// ---------------------------------------------------------------- changes
+
+TDataFile::TTableChange::TTableChange(TDataFile& table) : m_Table(table) { m_Table.BeginChange(); }
+
+TDataFile::TTableChange::~TTableChange() {
+    if (!m_Done) m_Table.EndChange(false);
+}
+
+void TDataFile::TTableChange::Commit() {
+    if (m_Done) return;
+    m_Done = true;
+    m_Table.EndChange(true);
+}
+
+void TDataFile::BeginChange() {
+    if (m_ChangeDepth++ == 0) {
+        m_HeaderBefore = m_Header;
+        m_RecordsBefore.clear();
+        m_Cache.SetHoldDirty(true);
+    }
+    m_Index->BeginChange();
+    if (TBlobFile* blob = BlobFile()) blob->BeginChange();
+}
+
+void TDataFile::EndChange(bool commit) {
+    if (m_ChangeDepth == 0) return;
+    if (TBlobFile* blob = BlobFile()) blob->EndChange(commit);
+    m_Index->EndChange(commit);
+    if (--m_ChangeDepth > 0) return;
+    m_Cache.SetHoldDirty(false);
+    if (!commit) {
+        // Slots appended by the change go; changed records get their images back.
+        const int32_t next = GetI32(&m_HeaderBefore[dh::NextRecordNo]);
+        std::vector<TRecord*> appended;
+        m_Cache.ForEach([&](const TRecord& r) {
+            if (r.PhysicalNo >= next) appended.push_back(const_cast<TRecord*>(&r));
+        });
+        for (TRecord* r : appended) {
+            if (m_Current == r) m_Current = nullptr;
+            m_Cache.Remove(r);
+        }
+        for (auto& [record, before] : m_RecordsBefore) {
+            record->Buffer = before.first;
+            record->Dirty = before.second;
+        }
+        m_Header = m_HeaderBefore;
+    }
+    m_RecordsBefore.clear();
+}
 
 void TDataFile::WriteRecords(const std::vector<TRecord*>& records) {
     const size_t rs = size_t(RecordSize());
@@ -472,7 +526,7 @@ void TDataFile::WriteRecords(const std::vector<TRecord*>& records) {
 // ---------------------------------------------------------------- write-back
 
 void TDataFile::FlushBuffers(bool forceHeader) {
-    if (!m_Active || ReadOnly()) return;
+    if (!m_Active || ReadOnly() || m_ChangeDepth > 0) return;
     m_Cache.WriteDirty();
     WriteHeader(forceHeader);
     m_Index->FlushPages();

@@ -14,12 +14,14 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "blob_file.h"
 #include "file_handler.h"
+#include "index_filter.h"
 #include "index_file.h"
 #include "record_cache.h"
 #include "table_format.h"
@@ -40,6 +42,25 @@ struct TFetchResult {
 
 class TDataFile : public TFileHandler {
 public:
+    // One change of the table: records, data header, index pages and BLOB
+    // blocks. Until the outermost scope commits nothing it touched is
+    // written (the caches grow instead of writing back); a scope that ends
+    // without Commit puts records, headers, pages and blocks back as they
+    // were, so a failed insertion, modification or deletion leaves the table
+    // exactly as before, in memory and on disk.
+    class TTableChange {
+    public:
+        explicit TTableChange(TDataFile& table);
+        ~TTableChange();
+        void Commit();
+        TTableChange(const TTableChange&) = delete;
+        TTableChange& operator=(const TTableChange&) = delete;
+
+    private:
+        TDataFile& m_Table;
+        bool m_Done = false;
+    };
+
     TDataFile();
     ~TDataFile() override;
 
@@ -120,6 +141,8 @@ public:
     void FreeRecordSlot(TRecord& record);
     // Advances LastRecordID (wrapping from 2,147,483,647 to 1) and returns it.
     int32_t TakeRecordID();
+    // Marks a cached record changed (remembering it as it was when a change
+    // scope is open). Call before changing the buffer.
     void MarkRecordDirty(TRecord& record);
     TRecord* CurrentRecord() const { return m_Current; }
     void SetCurrentRecord(TRecord* record) { m_Current = record; }
@@ -147,6 +170,75 @@ public:
     const std::vector<int32_t>& LockedRecords() const { return m_LockedRecords; }
     // True when the table takes no locks: exclusive or forced read-only.
     bool LocksDisabled() const { return Exclusive() || ReadOnlyForced(); }
+
+    // ---- record operations (record buffers are RecordSize bytes)
+    // Positioning and reading. With strict change detection each runs in a
+    // read phase of its own. Codes: 0, 8705 beginning of file, 8706 end of
+    // file, 8710 record not found.
+    void FirstRecord();  // beginning-of-file
+    void LastRecord();   // end-of-file
+    // To the next record (the first from beginning-of-file) and copies it
+    // into buffer; at the end: a new record's image in buffer and 8706.
+    int NextRecord(uint8_t* buffer);
+    int PriorRecord(uint8_t* buffer);
+    // The record under the cursor into buffer (when given). With lock, the
+    // record is locked first (10258 when another holds it or there is no
+    // current record); 8710 when another process deleted it meanwhile.
+    int GetCurrentRecord(uint8_t* buffer, bool lock);
+    void GotoRecordNumber(int64_t n);
+    // Natural order: the physical record number (4 bytes); otherwise the
+    // current record's key in the current index. Empty when none.
+    std::vector<uint8_t> GetBookmark();
+    void GotoBookmark(const std::vector<uint8_t>& bookmark);
+    int CompareBookmarks(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b);
+    int64_t RecordCount();
+    int64_t CurrentRecordNumber();
+    // Re-reads what other processes changed and stays on the current record.
+    void Refresh();
+    // Selects a secondary index by name (empty: the primary index or natural
+    // order); 10022 naming it when there is no such index.
+    void SelectIndexByName(const std::string& name);
+    std::string CurrentIndexName() const;
+    // Searches the current index for the key of `source` (or `rawKey`) over
+    // its first fieldCount fields; copies the record landed on into buffer.
+    bool FindKey(const uint8_t* source, const uint8_t* rawKey, int fieldCount, uint8_t* buffer);
+    void SetRange(const uint8_t* startSource, int startFields, const uint8_t* endSource, int endFields);
+    void CancelRange();
+    // Positions on `other`'s current record: 0, or 8710 when not found.
+    int SyncToCursor(TDataFile& other);
+    // A second, shared cursor on the same table, on the same index, range,
+    // filters and record. 11013 for a table open exclusively.
+    std::unique_ptr<TDataFile> CloneCursor();
+    // Filter list wrappers: AddFilter raises 9482 when the list is full; the
+    // others return the index file's code and reset the cursor on success.
+    TFilterHandle AddFilter(std::unique_ptr<TFilterEvaluator> expression, TFilterCallback callback);
+    int ActivateFilter(TFilterHandle handle);
+    int DeactivateFilter(TFilterHandle handle);
+    int RemoveFilter(TFilterHandle handle);
+
+    // Record preparation (field_values.cpp).
+    // Zeroes the buffer, then stores each field's default value converted
+    // with the table's locale formats ("DATE", "NOW", "TIME" as the clock
+    // reads); EConvertError for a default that does not convert.
+    void InitRecord(uint8_t* buffer);
+    // Required fields (9732), minimum (9730) and maximum (9731) values.
+    void ValidateRecord(const uint8_t* buffer);
+    // Copies the field's PhysicalSize value bytes (4 for the counter) into
+    // value and returns true when the field is null.
+    bool GetFieldValue(int fieldNo, const uint8_t* record, uint8_t* value);
+    // Stores a value (nullptr: null) of `length` bytes by the field type's
+    // rules; strings lose trailing blanks and become null when empty.
+    void SetFieldValue(int fieldNo, uint8_t* record, const uint8_t* value, size_t length);
+
+    // Changes (record_ops.cpp). Each raises 11013 on a read-only table and
+    // runs in one write phase; key violations (9729), missing values and
+    // limits (9732, 9730, 9731) and record locks (10258) are checked before
+    // anything changes, and a failure after that leaves the table as it was.
+    void InsertRecord(uint8_t* buffer, bool reposition);
+    // The current record must have been locked with GetCurrentRecord.
+    void ModifyRecord(uint8_t* buffer, bool unlock, bool reposition);
+    void DeleteRecord(bool reposition);
+    void UnlockCurrentRecord();
 
     // BLOB fields of a record buffer. Each returns an engine code (0 success;
     // the caller raises others with CheckEngineResult): 10753 the field is not
@@ -192,6 +284,16 @@ private:
     void SetHeaderI32(int offset, int32_t v);
     void ResetLockState();
     void CloseFiles();
+    void BeginChange();
+    void EndChange(bool commit);
+    void FetchAtCursor(int direction);
+    void CopyCurrentTo(uint8_t* buffer) const;
+    void SetCurrent(TRecord* record);
+    void Reposition(bool natural, int32_t recordNo, const std::vector<uint8_t>& key);
+    std::vector<int> IndexSlots() const;  // primary (if any) and secondaries
+    std::vector<uint8_t> KeyOf(int slot, const uint8_t* record) const;
+    void PadKey(std::vector<uint8_t>& key, int fromByte, bool low) const;
+    int PrefixLength(int fieldCount) const;
     void ReleasePhaseLocks(bool write);
     // Forgets everything cached after another process changed the table.
     void ForgetCachedState(bool blobChanged);
@@ -219,6 +321,11 @@ private:
     std::vector<int32_t> m_LockedRecords;
 
     TStatistics m_Stats;
+
+    // Change scope.
+    int m_ChangeDepth = 0;
+    std::array<uint8_t, kDataHeaderSize> m_HeaderBefore{};
+    std::map<TRecord*, std::pair<std::vector<uint8_t>, bool>> m_RecordsBefore;
 };
 
 }  // namespace veltra

@@ -121,8 +121,11 @@ bool TDataFile::DetectChanges() {
     if (indexChanged || dataChanged) {
         TIndexFile::TCursorMemo memo = m_Index->SaveCursor();
         if (indexChanged) RereadHeader();
-        bool blobChanged = blob && blob->HeaderChanged();
-        ForgetCachedState(blobChanged);
+        if (blob) blob->HeaderChanged();
+        // A BLOB rewritten in place (same blocks, same free chain) leaves the
+        // BLOB header, and so its counter, untouched: any change of the
+        // table may have changed cached blocks.
+        ForgetCachedState(blob != nullptr);
         m_Index->RestoreCursor(memo);
         return true;
     }

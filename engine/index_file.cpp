@@ -129,6 +129,11 @@ void TIndexFile::Open() {
         m_BitmapsBuilt = false;
         ClearCursor();
         m_Bof = true;
+        m_Eof = false;
+        // Range positions and the cursor are worked out by the first cursor
+        // operation, which may need the read lock.
+        m_Memo = TCursorMemo{};
+        m_CursorStale = true;
     } catch (...) {
         Close();
         throw;
@@ -467,6 +472,12 @@ TFilter* TIndexFile::FindFilter(TFilterHandle handle) {
     for (auto& f : m_Filters)
         if (f.get() == handle) return f.get();
     return nullptr;
+}
+
+std::vector<TFilter*> TIndexFile::Filters() const {
+    std::vector<TFilter*> all;
+    for (const auto& f : m_Filters) all.push_back(f.get());
+    return all;
 }
 
 bool TIndexFile::AnyFilterActive() const {

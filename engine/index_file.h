@@ -219,6 +219,8 @@ public:
     void ApplyRange();
     void CancelRange();
     bool RangeActive() const { return m_RangeActive; }
+    const std::vector<uint8_t>& RangeStartKey() const { return m_RangeStart; }
+    const std::vector<uint8_t>& RangeEndKey() const { return m_RangeEnd; }
     int64_t CountKeysInRange(const uint8_t* low, const uint8_t* high, int length);
     // Sets the bit of every record whose key lies between low and high.
     void MarkKeysInRange(const uint8_t* low, const uint8_t* high, int length, TRecordBitmap& bitmap);
@@ -238,6 +240,7 @@ public:
     int DeactivateFilter(TFilterHandle handle);
     int RefreshFilter(TFilterHandle handle);
     size_t FilterCount() const { return m_Filters.size(); }
+    std::vector<TFilter*> Filters() const;
     bool AnyFilterActive() const;
 
     // ---- change detection support (TDataFile::DetectChanges)
@@ -252,6 +255,10 @@ public:
     // Rebuilds the bitmaps and range for the re-read table and moves the
     // cursor to the remembered key (nearest match) or record.
     void RestoreCursor(const TCursorMemo& memo);
+
+    // Change scopes (TIndexChange wraps them); used by TDataFile's own scope.
+    void BeginChange();
+    void EndChange(bool commit);
 
 private:
     friend class TIndexChange;
@@ -290,8 +297,6 @@ private:
     void EnsureReadLock();
 
     // Changes.
-    void BeginChange();
-    void EndChange(bool commit);
     void Rollback();
 
     // Tree.

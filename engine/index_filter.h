@@ -20,6 +20,8 @@ class TFilterEvaluator {
 public:
     virtual ~TFilterEvaluator() = default;
     virtual bool Matches(const uint8_t* record) const = 0;
+    // A copy for a second cursor on the same table.
+    virtual std::unique_ptr<TFilterEvaluator> Clone() const = 0;
     // Fills `bitmap` with the accepted records among `live` without reading
     // records, when the condition can be answered from indexes; returns false
     // to have the records read instead.

@@ -29,24 +29,39 @@ void TRecordCache::Touch(TRecord* r) {
 }
 
 TRecord* TRecordCache::TakeBuffer() {
-    if (m_List.size() < m_Capacity) {
-        m_List.push_front(std::make_unique<TRecord>(m_Owner, m_RecordSize));
-        m_Position[m_List.front().get()] = m_List.begin();
-        return m_List.front().get();
-    }
-    for (int pass = 0; pass < 2; ++pass) {
-        for (auto it = m_List.rbegin(); it != m_List.rend(); ++it) {
-            TRecord* r = it->get();
-            if (r->Dirty || r->PinCount > 0 || r->Marked) continue;
-            if (r->PhysicalNo != 0) m_ByNumber.erase(r->PhysicalNo);
-            r->PhysicalNo = 0;
-            std::fill(r->Buffer.begin(), r->Buffer.end(), 0);
-            Touch(r);
-            return r;
-        }
-        if (pass == 0) WriteDirty();
+    if (m_List.size() < m_Capacity) return AddNew();
+    if (TRecord* r = ReuseClean()) return r;
+    if (m_HoldDirty) return AddNew();
+    WriteDirty();
+    return ReuseClean();
+}
+
+TRecord* TRecordCache::AddNew() {
+    m_List.push_front(std::make_unique<TRecord>(m_Owner, m_RecordSize));
+    m_Position[m_List.front().get()] = m_List.begin();
+    return m_List.front().get();
+}
+
+TRecord* TRecordCache::ReuseClean() {
+    for (auto it = m_List.rbegin(); it != m_List.rend(); ++it) {
+        TRecord* r = it->get();
+        if (r->Dirty || r->PinCount > 0 || r->Marked) continue;
+        if (r->PhysicalNo != 0) m_ByNumber.erase(r->PhysicalNo);
+        r->PhysicalNo = 0;
+        std::fill(r->Buffer.begin(), r->Buffer.end(), 0);
+        Touch(r);
+        return r;
     }
     return nullptr;
+}
+
+void TRecordCache::Remove(TRecord* r) {
+    auto it = m_Position.find(r);
+    if (it == m_Position.end()) return;
+    if (r->PhysicalNo != 0) m_ByNumber.erase(r->PhysicalNo);
+    auto listIt = it->second;
+    m_Position.erase(it);
+    m_List.erase(listIt);
 }
 
 void TRecordCache::Assign(TRecord* r, int32_t n) {

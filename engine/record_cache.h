@@ -60,9 +60,15 @@ public:
     // Pins a buffer (8962 above 64 pins, raised by the caller's check).
     // A clean, unused buffer at the front: new while below capacity, else the
     // least recently used clean, unpinned, unmarked one. When none is free the
-    // dirty unpinned buffers are written and the search repeated. Returns
-    // nullptr when there is still none.
+    // dirty unpinned buffers are written and the search repeated — unless
+    // dirty buffers are held (a change in progress), when a new buffer is
+    // added past the capacity instead. Returns nullptr when there is none.
     TRecord* TakeBuffer();
+    // While set, no dirty buffer is written: a change in progress must not
+    // reach the file half-done.
+    void SetHoldDirty(bool hold) { m_HoldDirty = hold; }
+    // Forgets one buffer (used to drop slots appended by an abandoned change).
+    void Remove(TRecord* r);
     // Gives a buffer a slot number (registering it for Find).
     void Assign(TRecord* r, int32_t n);
     // Writes every dirty, unpinned buffer, sorted by number.
@@ -77,11 +83,14 @@ public:
     }
 
 private:
+    TRecord* ReuseClean();
+    TRecord* AddNew();
     using TList = std::list<std::unique_ptr<TRecord>>;
     TDataFile* m_Owner;
     TWriter m_Writer;
     int m_RecordSize = 0;
     size_t m_Capacity = 0;
+    bool m_HoldDirty = false;
     TList m_List;
     std::unordered_map<int32_t, TList::iterator> m_ByNumber;
     std::unordered_map<const TRecord*, TList::iterator> m_Position;

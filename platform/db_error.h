@@ -14,3 +14,14 @@ public:
 };
 
 }  // namespace veltra
+
+namespace veltra {
+
+// A text that does not convert to the value type asked for ("'abc' is not a
+// valid integer value").
+class EConvertError : public std::runtime_error {
+public:
+    explicit EConvertError(const std::string& message) : std::runtime_error(message) {}
+};
+
+}  // namespace veltra

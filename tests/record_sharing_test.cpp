@@ -1,0 +1,190 @@
+// Record operations of several processes on one table: each sees the
+// other's insertions and edits, a record being edited is refused to the
+// other, and a reader never sees a record and its BLOB half-written.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "child_process.h"
+#include "engine/index_verifier.h"
+#include "test_util.h"
+
+using namespace veltra;
+using namespace veltra_test;
+
+namespace {
+
+struct TClient {
+    explicit TClient(const std::string& path) {
+        Table.SetFileName(path);
+        Table.OpenTable();
+        Buffer.assign(size_t(Table.RecordSize()), 0);
+    }
+
+    void Put(const std::string& title, const std::string& notes) {
+        TFieldDescriptor t = Table.FieldDescriptorByName(kTitleField);
+        Table.SetFieldValue(t.FieldNo(), Buffer.data(), reinterpret_cast<const uint8_t*>(title.data()),
+                            title.size());
+        int f = Table.FieldNumber(kNotesField);
+        CheckEngineResult(Table.OpenBlobField(f, kBlobWrite, Buffer.data()));
+        CheckEngineResult(Table.TruncateBlobField(f, Buffer.data(), 0));
+        CheckEngineResult(Table.WriteBlobField(f, Buffer.data(), 0, int64_t(notes.size()),
+                                               reinterpret_cast<const uint8_t*>(notes.data())));
+    }
+    void CloseBlobs() {
+        int f = Table.FieldNumber(kNotesField);
+        if (Table.IsBlobFieldOpen(f, Buffer.data())) Table.CloseBlobField(f, Buffer.data());
+    }
+    void Insert(const std::string& title, const std::string& notes) {
+        Table.InitRecord(Buffer.data());
+        Put(title, notes);
+        Table.InsertRecord(Buffer.data(), true);
+        CloseBlobs();
+    }
+    // Locks and loads the record with this ID (the primary index is on ID).
+    int Edit(int32_t id) {
+        std::vector<uint8_t> key(5);
+        key[0] = 1;
+        PutKeyRecordId(&key[1], id);
+        Table.SelectIndexByName("");
+        if (!Table.FindKey(nullptr, key.data(), 1, Buffer.data())) return ecRecordNotFound;
+        return Table.GetCurrentRecord(Buffer.data(), true);
+    }
+    std::string Title() {
+        std::vector<uint8_t> v(64, 0);
+        Table.GetFieldValue(Table.FieldNumber(kTitleField), Buffer.data(), v.data());
+        return reinterpret_cast<const char*>(v.data());
+    }
+    std::string Notes() {
+        int f = Table.FieldNumber(kNotesField);
+        CheckEngineResult(Table.OpenBlobField(f, kBlobRead, Buffer.data()));
+        int64_t size = 0, got = 0;
+        CheckEngineResult(Table.BlobFieldSize(f, Buffer.data(), size));
+        std::string s(size_t(size), '\0');
+        if (size)
+            CheckEngineResult(
+                Table.ReadBlobField(f, Buffer.data(), 0, size, reinterpret_cast<uint8_t*>(s.data()), got));
+        CheckEngineResult(Table.CloseBlobField(f, Buffer.data()));
+        return s;
+    }
+
+    TDataFile Table;
+    std::vector<uint8_t> Buffer;
+};
+
+std::string NotesFor(int version) { return std::string(size_t(300 + version * 37 % 2000), char('a' + version % 26)); }
+
+class RecordSharingTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        EngineStartup();
+        m_Path = CreateSmallTable(m_Dir / "log.dat", 0);
+    }
+    TTestDir m_Dir;
+    std::string m_Path;
+};
+
+}  // namespace
+
+TEST_F(RecordSharingTest, ProcessesSeeEachOthersInsertsAndEdits) {
+    TChildProcess child([&](TChildChannel& c) {
+        TClient me(m_Path);
+        for (int round = 0; round < 5; ++round) {
+            c.Receive();
+            me.Table.Refresh();
+            c.Check(me.Table.RecordCount() == 2 * round + 1, "sees the parent's records");
+            me.Insert("child " + std::to_string(round), NotesFor(round));
+            c.Check(me.Edit(1) == 0, "locks the parent's first record");
+            me.Put("edited by child " + std::to_string(round), NotesFor(100 + round));
+            me.Table.ModifyRecord(me.Buffer.data(), true, true);
+            me.CloseBlobs();
+            c.Send(me.Table.RecordCount());
+        }
+        return kChildOk;
+    });
+    ASSERT_TRUE(child.Started());
+    TClient me(m_Path);
+    for (int round = 0; round < 5; ++round) {
+        me.Insert("parent " + std::to_string(round), NotesFor(round));
+        child.Send(round);
+        std::optional<int64_t> theirCount = child.Receive();
+        ASSERT_TRUE(theirCount.has_value());
+        me.Table.Refresh();
+        EXPECT_EQ(me.Table.RecordCount(), *theirCount);
+        ASSERT_EQ(me.Edit(1), 0);
+        EXPECT_EQ(me.Title(), "edited by child " + std::to_string(round));
+        EXPECT_EQ(me.Notes(), NotesFor(100 + round));
+        me.Table.UnlockCurrentRecord();
+    }
+    EXPECT_EQ(child.ExitCode(), kChildOk);
+    TIndexReport r = TIndexVerifier::VerifyAll(me.Table.IndexFile());
+    EXPECT_TRUE(r.Ok()) << r.Text();
+}
+
+TEST_F(RecordSharingTest, ARecordBeingEditedIsRefusedToAnotherProcess) {
+    TClient me(m_Path);
+    me.Insert("one", "first");
+    me.Insert("two", "second");
+    TChildProcess child([&](TChildChannel& c) {
+        TClient other(m_Path);
+        c.Check(other.Edit(1) == 0, "locks record 1");
+        c.Send(1);
+        c.Receive();
+        return kChildOk;
+    });
+    ASSERT_TRUE(child.Started());
+    ASSERT_TRUE(child.Receive().has_value());
+    me.Table.SetLockRetryCount(2);
+    me.Table.SetLockWaitTime(20);
+    EXPECT_EQ(EngineErrorOf([&] { me.Edit(1); }), 10258);
+    EXPECT_EQ(me.Edit(2), 0);  // another record is free
+    me.Table.UnlockCurrentRecord();
+    child.Send(0);
+    EXPECT_EQ(child.ExitCode(), kChildOk);
+    EXPECT_EQ(me.Edit(1), 0);  // released with the other process's table
+}
+
+TEST_F(RecordSharingTest, AReaderNeverSeesAHalfWrittenRecord) {
+    {
+        TClient me(m_Path);
+        me.Insert("v0", NotesFor(0));
+    }
+    TChildProcess child([&](TChildChannel& c) {
+        TClient writer(m_Path);
+        c.Send(0);
+        for (int v = 1; v <= 150; ++v) {
+            c.Check(writer.Edit(1) == 0, "locks the record");
+            writer.Put("v" + std::to_string(v), NotesFor(v));
+            writer.Table.ModifyRecord(writer.Buffer.data(), true, true);
+            writer.CloseBlobs();
+        }
+        return kChildOk;
+    });
+    ASSERT_TRUE(child.Started());
+    ASSERT_TRUE(child.Receive().has_value());
+    TClient reader(m_Path);
+    int checks = 0;
+    std::string last;
+    for (;;) {
+        // One read phase: the record and its BLOB as one writer left them.
+        reader.Table.BeginRead();
+        std::vector<uint8_t> key(5);
+        key[0] = 1;
+        PutKeyRecordId(&key[1], 1);
+        reader.Table.SelectIndexByName("");
+        ASSERT_TRUE(reader.Table.FindKey(nullptr, key.data(), 1, reader.Buffer.data()));
+        std::string title = reader.Title();
+        std::string notes = reader.Notes();
+        reader.Table.EndRead();
+        int version = std::stoi(title.substr(1));
+        ASSERT_EQ(notes, NotesFor(version)) << title;
+        ++checks;
+        if (version == 150) break;
+        // Give the writer a moment between read phases: its write lock waits
+        // for every reader to let go.
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    EXPECT_EQ(child.ExitCode(), kChildOk);
+    EXPECT_GT(checks, 1);
+}
