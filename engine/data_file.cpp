@@ -338,6 +338,7 @@ TFetchResult TDataFile::FetchRecord(int32_t n, TReadAhead readAhead, int directi
     if (n == 0) return {};
     if (n < 0 || n > NextRecordNo()) Raise(ecRecordNotFound);
     if (n == NextRecordNo()) return {AppendSlot(), false};
+    ++m_Stats.Fetches;
     if (TRecord* r = m_Cache.Find(n)) {
         Pin(*r);
         m_Cache.Touch(r);

@@ -264,6 +264,7 @@ public:
     TBlobFile* BlobFile() { return m_Blob && m_Blob->IsOpen() ? m_Blob.get() : nullptr; }
 
     struct TStatistics {
+        uint64_t Fetches = 0;  // FetchRecord calls for existing slots
         uint64_t CacheHits = 0, DiskReads = 0, DiskWrites = 0;
     };
     const TStatistics& Statistics() const { return m_Stats; }

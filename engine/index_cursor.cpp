@@ -461,20 +461,21 @@ void TIndexFile::CancelRange() {
     });
 }
 
-int64_t TIndexFile::CountKeysInRange(const uint8_t* low, const uint8_t* high, int length) {
+int64_t TIndexFile::CountKeysInRange(int slot, const uint8_t* low, const uint8_t* high, int length) {
     return CursorOperation(
         [&] {
-            return std::max<int64_t>(0, CountNotAbove(m_Slot, high, length) - CountBelow(m_Slot, low, length));
+            return std::max<int64_t>(0, CountNotAbove(slot, high, length) - CountBelow(slot, low, length));
         },
         false);
 }
 
-void TIndexFile::MarkKeysInRange(const uint8_t* low, const uint8_t* high, int length, TRecordBitmap& bitmap) {
+void TIndexFile::MarkKeysInRange(int slot, const uint8_t* low, const uint8_t* high, int length,
+                                 TRecordBitmap& bitmap) {
     CursorOperation(
         [&] {
-            int64_t first = CountBelow(m_Slot, low, length) + 1;
-            int64_t last = CountNotAbove(m_Slot, high, length);
-            WalkEntries(m_Slot, first, last, [&](int32_t r) { bitmap.Set(r); });
+            int64_t first = CountBelow(slot, low, length) + 1;
+            int64_t last = CountNotAbove(slot, high, length);
+            WalkEntries(slot, first, last, [&](int32_t r) { bitmap.Set(r); });
         },
         false);
 }
@@ -551,7 +552,7 @@ void TIndexFile::BuildRangeBitmap() {
 
 void TIndexFile::BuildFilterBitmap(TFilter& filter) {
     filter.Bitmap = TRecordBitmap(SlotCount());
-    if (filter.Expression && filter.Expression->BuildFromIndexes(*this, m_Live, filter.Bitmap)) return;
+    if (filter.Expression && filter.Expression->BuildBitmap(m_Owner, m_Live, filter.Bitmap)) return;
     for (int32_t r = m_Live.NextSet(1); r != 0; r = m_Live.NextSet(r + 1)) {
         TFetchResult f = m_Owner.FetchRecord(r, TReadAhead::Physical);
         if (f.TableChanged) throw TTableChanged{};

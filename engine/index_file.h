@@ -221,9 +221,21 @@ public:
     bool RangeActive() const { return m_RangeActive; }
     const std::vector<uint8_t>& RangeStartKey() const { return m_RangeStart; }
     const std::vector<uint8_t>& RangeEndKey() const { return m_RangeEnd; }
-    int64_t CountKeysInRange(const uint8_t* low, const uint8_t* high, int length);
+    // Entries of the current index (or of `slot`) whose keys lie between low
+    // and high over `length` bytes, inclusive: one descent for each end.
+    int64_t CountKeysInRange(const uint8_t* low, const uint8_t* high, int length) {
+        return CountKeysInRange(m_Slot, low, high, length);
+    }
+    int64_t CountKeysInRange(int slot, const uint8_t* low, const uint8_t* high, int length);
     // Sets the bit of every record whose key lies between low and high.
-    void MarkKeysInRange(const uint8_t* low, const uint8_t* high, int length, TRecordBitmap& bitmap);
+    void MarkKeysInRange(const uint8_t* low, const uint8_t* high, int length, TRecordBitmap& bitmap) {
+        MarkKeysInRange(m_Slot, low, high, length, bitmap);
+    }
+    void MarkKeysInRange(int slot, const uint8_t* low, const uint8_t* high, int length, TRecordBitmap& bitmap);
+    // Entries in a slot's whole tree.
+    int64_t EntryCount(int slot) {
+        return CursorOperation([&] { return TreeTotal(slot); }, false);
+    }
 
     // ---- bitmaps and filters
     bool BitmapMode() const;

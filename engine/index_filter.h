@@ -13,7 +13,7 @@
 
 namespace veltra {
 
-class TIndexFile;
+class TDataFile;
 
 // A condition evaluated on a record image.
 class TFilterEvaluator {
@@ -22,11 +22,11 @@ public:
     virtual bool Matches(const uint8_t* record) const = 0;
     // A copy for a second cursor on the same table.
     virtual std::unique_ptr<TFilterEvaluator> Clone() const = 0;
-    // Fills `bitmap` with the accepted records among `live` without reading
-    // records, when the condition can be answered from indexes; returns false
-    // to have the records read instead.
-    virtual bool BuildFromIndexes(TIndexFile& /*index*/, const TRecordBitmap& /*live*/,
-                                  TRecordBitmap& /*bitmap*/) {
+    // Fills `bitmap` (sized for the table's record slots) with the accepted
+    // records among `live`, answering what it can from the table's indexes
+    // and reading only the records it must; returns false to have every live
+    // record read and tested with Matches instead.
+    virtual bool BuildBitmap(TDataFile& /*table*/, const TRecordBitmap& /*live*/, TRecordBitmap& /*bitmap*/) {
         return false;
     }
 };
