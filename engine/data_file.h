@@ -291,6 +291,8 @@ private:
     void CopyCurrentTo(uint8_t* buffer) const;
     void SetCurrent(TRecord* record);
     void Reposition(bool natural, int32_t recordNo, const std::vector<uint8_t>& key);
+    void RepositionOnCurrent();
+    void WriteBack();
     std::vector<int> IndexSlots() const;  // primary (if any) and secondaries
     std::vector<uint8_t> KeyOf(int slot, const uint8_t* record) const;
     void PadKey(std::vector<uint8_t>& key, int fromByte, bool low) const;

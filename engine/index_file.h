@@ -312,8 +312,9 @@ private:
     void Rollback();
 
     // Tree.
-    int64_t CountBelow(int slot, const uint8_t* key, int length);
-    int64_t CountNotAbove(int slot, const uint8_t* key, int length);
+    int64_t CountTo(int slot, const uint8_t* key, int length, bool inclusive);
+    int64_t CountBelow(int slot, const uint8_t* key, int length) { return CountTo(slot, key, length, false); }
+    int64_t CountNotAbove(int slot, const uint8_t* key, int length) { return CountTo(slot, key, length, true); }
     // Calls f(recordNo) for the entries at logical positions first..last.
     template <class F>
     void WalkEntries(int slot, int64_t first, int64_t last, F&& f);

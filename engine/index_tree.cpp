@@ -330,30 +330,22 @@ int64_t TIndexFile::TreeTotal(int slot) {
     return FetchPage(slot, Root(slot))->Total();
 }
 
-int64_t TIndexFile::CountBelow(int slot, const uint8_t* key, int length) {
+// Entries below `key` (or not above it, when `inclusive`) over `length`
+// bytes: one descent summing the subtree counts passed on the left.
+int64_t TIndexFile::CountTo(int slot, const uint8_t* key, int length, bool inclusive) {
     if (Root(slot) == 0) return 0;
+    auto bound = [&](const TPage& p) {
+        return inclusive ? UpperBound(p, key, length, slot) : LowerBound(p, key, length, slot);
+    };
     TPageRef page = FetchPage(slot, Root(slot));
     int64_t before = 0;
     int depth = 0;
     while (!page->IsLeaf()) {
-        int pos = std::max(0, LowerBound(*page, key, length, slot) - 1);
+        int pos = std::max(0, bound(*page) - 1);
         for (int i = 0; i < pos; ++i) before += page->SubCount(i);
         page = ChildOf(slot, *page, pos, ++depth);
     }
-    return before + LowerBound(*page, key, length, slot);
-}
-
-int64_t TIndexFile::CountNotAbove(int slot, const uint8_t* key, int length) {
-    if (Root(slot) == 0) return 0;
-    TPageRef page = FetchPage(slot, Root(slot));
-    int64_t before = 0;
-    int depth = 0;
-    while (!page->IsLeaf()) {
-        int pos = std::max(0, UpperBound(*page, key, length, slot) - 1);
-        for (int i = 0; i < pos; ++i) before += page->SubCount(i);
-        page = ChildOf(slot, *page, pos, ++depth);
-    }
-    return before + UpperBound(*page, key, length, slot);
+    return before + bound(*page);
 }
 
 // The leaf holding logical position n (1-based) and the entry's position in it.

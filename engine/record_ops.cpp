@@ -99,6 +99,20 @@ void TDataFile::PadKey(std::vector<uint8_t>& key, int fromByte, bool low) const 
     for (size_t i = size_t(fromByte); i < key.size(); ++i) key[i] = pad;
 }
 
+// Shared tables write every change before its write locks go; exclusive
+// ones keep it in the caches until they must make room or close.
+void TDataFile::WriteBack() {
+    UnpinAll();
+    if (!Exclusive()) FlushBuffers(true);
+    RepinCurrent();
+}
+
+void TDataFile::RepositionOnCurrent() {
+    const bool natural = m_Index->NaturalOrder();
+    Reposition(natural, m_Current->PhysicalNo,
+               natural ? std::vector<uint8_t>() : KeyOf(m_Index->CurrentSlot(), m_Current->Buffer.data()));
+}
+
 void TDataFile::Reposition(bool natural, int32_t recordNo, const std::vector<uint8_t>& key) {
     if (natural) m_Index->GotoRecordNumber(recordNo);
     else m_Index->FindNearest(key.data(), true, int(key.size()));
@@ -459,12 +473,8 @@ void TDataFile::InsertRecord(uint8_t* buffer, bool reposition) {
         PutI32(buffer + 1, slot);
         m_Index->RecordAdded(slot, r->Buffer.data());
         SetCurrent(r);
-        UnpinAll();
-        if (!Exclusive()) FlushBuffers(true);
-        RepinCurrent();
-        if (reposition) Reposition(m_Index->NaturalOrder(), slot,
-                                   m_Index->NaturalOrder() ? std::vector<uint8_t>()
-                                                           : KeyOf(m_Index->CurrentSlot(), r->Buffer.data()));
+        WriteBack();
+        if (reposition) RepositionOnCurrent();
     } catch (...) {
         if (blob) RestoreOpenBlobs(blob, blobs);
         finish();
@@ -507,13 +517,9 @@ void TDataFile::ModifyRecord(uint8_t* buffer, bool unlock, bool reposition) {
         }
         change.Commit();
         m_Index->RecordAdded(n, r->Buffer.data());
-        UnpinAll();
-        if (!Exclusive()) FlushBuffers(true);
-        RepinCurrent();
+        WriteBack();
         if (unlock) UnlockRecord(n);
-        if (reposition) Reposition(m_Index->NaturalOrder(), n,
-                                   m_Index->NaturalOrder() ? std::vector<uint8_t>()
-                                                           : KeyOf(m_Index->CurrentSlot(), r->Buffer.data()));
+        if (reposition) RepositionOnCurrent();
     } catch (...) {
         if (blob) RestoreOpenBlobs(blob, blobs);
         EndWrite();
@@ -570,9 +576,7 @@ void TDataFile::DeleteRecord(bool reposition) {
         FreeRecordSlot(*r);
         change.Commit();
         m_Index->RecordRemoved(n);
-        UnpinAll();
-        if (!Exclusive()) FlushBuffers(true);
-        RepinCurrent();
+        WriteBack();
         if (reposition) Reposition(m_Index->NaturalOrder(), n, cursorKey);
     } catch (...) {
         finish();

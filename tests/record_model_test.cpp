@@ -63,24 +63,9 @@ public:
         return GetI16(b);
     }
     void SetBlob(const char* field, const std::string& content) {
-        int f = Table.FieldNumber(field);
-        CheckEngineResult(Table.OpenBlobField(f, kBlobWrite, Buffer.data()));
-        CheckEngineResult(Table.TruncateBlobField(f, Buffer.data(), 0));
-        CheckEngineResult(Table.WriteBlobField(f, Buffer.data(), 0, int64_t(content.size()),
-                                               reinterpret_cast<const uint8_t*>(content.data())));
+        veltra_test::PutBlobText(Table, Buffer.data(), field, content);
     }
-    std::string GetBlob(const char* field) {
-        int f = Table.FieldNumber(field);
-        CheckEngineResult(Table.OpenBlobField(f, kBlobRead, Buffer.data()));
-        int64_t size = 0, got = 0;
-        CheckEngineResult(Table.BlobFieldSize(f, Buffer.data(), size));
-        std::string s(size_t(size), '\0');
-        if (size)
-            CheckEngineResult(
-                Table.ReadBlobField(f, Buffer.data(), 0, size, reinterpret_cast<uint8_t*>(s.data()), got));
-        CheckEngineResult(Table.CloseBlobField(f, Buffer.data()));
-        return s;
-    }
+    std::string GetBlob(const char* field) { return veltra_test::BlobText(Table, Buffer.data(), field); }
     void CloseBlobs() {
         for (const char* f : {"Notes", "Text"})
             if (Table.IsBlobFieldOpen(Table.FieldNumber(f), Buffer.data()))

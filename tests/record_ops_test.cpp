@@ -66,21 +66,10 @@ protected:
         t.SetFieldValue(t.FieldNumber(field), buf, b, 2);
     }
     static void SetBlob(TDataFile& t, uint8_t* buf, const char* field, const std::string& content) {
-        int f = t.FieldNumber(field);
-        CheckEngineResult(t.OpenBlobField(f, kBlobWrite, buf));
-        CheckEngineResult(t.TruncateBlobField(f, buf, 0));
-        CheckEngineResult(t.WriteBlobField(f, buf, 0, int64_t(content.size()),
-                                           reinterpret_cast<const uint8_t*>(content.data())));
+        veltra_test::PutBlobText(t, buf, field, content);
     }
     static std::string Blob(TDataFile& t, uint8_t* buf, const char* field) {
-        int f = t.FieldNumber(field);
-        CheckEngineResult(t.OpenBlobField(f, kBlobRead, buf));
-        int64_t size = 0, got = 0;
-        CheckEngineResult(t.BlobFieldSize(f, buf, size));
-        std::string s(size_t(size), '\0');
-        if (size) CheckEngineResult(t.ReadBlobField(f, buf, 0, size, reinterpret_cast<uint8_t*>(s.data()), got));
-        CheckEngineResult(t.CloseBlobField(f, buf));
-        return s;
+        return veltra_test::BlobText(t, buf, field);
     }
 
     // Inserts a record with the given code and title; returns its buffer.

@@ -26,11 +26,7 @@ struct TClient {
         TFieldDescriptor t = Table.FieldDescriptorByName(kTitleField);
         Table.SetFieldValue(t.FieldNo(), Buffer.data(), reinterpret_cast<const uint8_t*>(title.data()),
                             title.size());
-        int f = Table.FieldNumber(kNotesField);
-        CheckEngineResult(Table.OpenBlobField(f, kBlobWrite, Buffer.data()));
-        CheckEngineResult(Table.TruncateBlobField(f, Buffer.data(), 0));
-        CheckEngineResult(Table.WriteBlobField(f, Buffer.data(), 0, int64_t(notes.size()),
-                                               reinterpret_cast<const uint8_t*>(notes.data())));
+        PutBlobText(Table, Buffer.data(), kNotesField, notes);
     }
     void CloseBlobs() {
         int f = Table.FieldNumber(kNotesField);
@@ -56,18 +52,7 @@ struct TClient {
         Table.GetFieldValue(Table.FieldNumber(kTitleField), Buffer.data(), v.data());
         return reinterpret_cast<const char*>(v.data());
     }
-    std::string Notes() {
-        int f = Table.FieldNumber(kNotesField);
-        CheckEngineResult(Table.OpenBlobField(f, kBlobRead, Buffer.data()));
-        int64_t size = 0, got = 0;
-        CheckEngineResult(Table.BlobFieldSize(f, Buffer.data(), size));
-        std::string s(size_t(size), '\0');
-        if (size)
-            CheckEngineResult(
-                Table.ReadBlobField(f, Buffer.data(), 0, size, reinterpret_cast<uint8_t*>(s.data()), got));
-        CheckEngineResult(Table.CloseBlobField(f, Buffer.data()));
-        return s;
-    }
+    std::string Notes() { return BlobText(Table, Buffer.data(), kNotesField); }
 
     TDataFile Table;
     std::vector<uint8_t> Buffer;

@@ -174,4 +174,28 @@ inline int EngineErrorOf(const std::function<void()>& f) {
     return 0;
 }
 
+// Replaces the content of a BLOB field of a record buffer; the BLOB stays
+// open in the buffer until the record is written or the field is closed.
+inline void PutBlobText(veltra::TDataFile& table, uint8_t* buffer, const char* field, const std::string& text) {
+    using namespace veltra;
+    int f = table.FieldNumber(field);
+    CheckEngineResult(table.OpenBlobField(f, kBlobWrite, buffer));
+    CheckEngineResult(table.TruncateBlobField(f, buffer, 0));
+    CheckEngineResult(table.WriteBlobField(f, buffer, 0, int64_t(text.size()),
+                                           reinterpret_cast<const uint8_t*>(text.data())));
+}
+
+// The content of a BLOB field of a record buffer (opened and closed again).
+inline std::string BlobText(veltra::TDataFile& table, uint8_t* buffer, const char* field) {
+    using namespace veltra;
+    int f = table.FieldNumber(field);
+    CheckEngineResult(table.OpenBlobField(f, kBlobRead, buffer));
+    int64_t size = 0, got = 0;
+    CheckEngineResult(table.BlobFieldSize(f, buffer, size));
+    std::string text(size_t(size), '\0');
+    if (size) CheckEngineResult(table.ReadBlobField(f, buffer, 0, size, reinterpret_cast<uint8_t*>(text.data()), got));
+    CheckEngineResult(table.CloseBlobField(f, buffer));
+    return text;
+}
+
 }  // namespace veltra_test
