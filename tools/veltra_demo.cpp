@@ -1,8 +1,7 @@
 // A small demonstration of the table engine: creates a ticket table in a
-// temporary folder, appends a few records through the record cache, closes
-// it, reopens it and prints what was stored.
+// temporary folder, inserts a few tickets with a description, reopens the
+// table and prints what it stored, in two index orders.
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -17,24 +16,42 @@ using namespace veltra;
 
 namespace {
 
-void PutString(TRecord& r, const TFieldDescriptor& d, const std::string& text) {
-    uint8_t* p = &r.Buffer[d.Offset()];
-    std::memset(p, 0, size_t(d.PhysicalSize()) + 1);
-    size_t n = std::min(text.size(), size_t(d.PhysicalSize()) - 1);
-    p[0] = n > 0 ? 1 : 0;
-    std::memcpy(p + 1, text.data(), n);
+void SetText(TDataFile& t, std::vector<uint8_t>& rec, const char* field, const std::string& text) {
+    t.SetFieldValue(t.FieldNumber(field), rec.data(), reinterpret_cast<const uint8_t*>(text.data()), text.size());
 }
 
-void PutDate(TRecord& r, const TFieldDescriptor& d, int y, int m, int day) {
-    uint8_t* p = &r.Buffer[d.Offset()];
-    p[0] = 1;
-    PutI32(p + 1, EncodeDayNumber(y, m, day));
+std::string GetText(TDataFile& t, const std::vector<uint8_t>& rec, const char* field) {
+    std::vector<uint8_t> value(256, 0);
+    if (t.GetFieldValue(t.FieldNumber(field), rec.data(), value.data())) return "";
+    return reinterpret_cast<const char*>(value.data());
 }
 
-std::string GetString(const TRecord& r, const TFieldDescriptor& d) {
-    const uint8_t* p = &r.Buffer[d.Offset()];
-    if (p[0] == 0) return "(null)";
-    return std::string(reinterpret_cast<const char*>(p + 1), strnlen(reinterpret_cast<const char*>(p + 1), d.PhysicalSize()));
+std::string GetDate(TDataFile& t, const std::vector<uint8_t>& rec, const char* field) {
+    uint8_t value[4];
+    if (t.GetFieldValue(t.FieldNumber(field), rec.data(), value)) return "";
+    int y, m, d;
+    DecodeDayNumber(GetI32(value), y, m, d);
+    char text[16];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d", y, m, d);
+    return text;
+}
+
+void Print(TDataFile& t, const char* index) {
+    t.SelectIndexByName(index);
+    std::printf("\nIn %s order:\n", *index ? index : "primary");
+    std::vector<uint8_t> rec(size_t(t.RecordSize()));
+    t.FirstRecord();
+    while (t.NextRecord(rec.data()) == ecOK) {
+        int f = t.FieldNumber("Description");
+        int64_t size = 0;
+        CheckEngineResult(t.OpenBlobField(f, kBlobRead, rec.data()));
+        CheckEngineResult(t.BlobFieldSize(f, rec.data(), size));
+        CheckEngineResult(t.CloseBlobField(f, rec.data()));
+        std::printf("  #%d  %-28s %-6s %s  %-20s %lld bytes of description\n", GetI32(&rec[5]),
+                    GetText(t, rec, "Title").c_str(), GetText(t, rec, "Submitter").c_str(),
+                    GetDate(t, rec, "Submit date").c_str(), GetText(t, rec, "State").c_str(),
+                    static_cast<long long>(size));
+    }
 }
 
 }  // namespace
@@ -48,55 +65,48 @@ int main() {
         TTableDef def;
         def.Fields = {{"ID", ftInteger, kSubTypeAutoInc},
                       {"Title", ftString, 0, 60},
-                      {"Submitter", ftString, 0, 30},
-                      {"Submit date", ftDate},
-                      {"State", ftString, 0, 20}};
-        def.Indexes = {{.Name = "", .Primary = true, .Fields = {"ID"}}};
+                      {"Submitter", ftString, 0, 10},
+                      {"Submit date", ftDate, 0, 0, 0, false, "", "", "DATE"},
+                      {"State", ftString, 0, 20, 0, false, "", "", "Open"},
+                      {"Description", ftBlob, 22}};
+        def.Indexes = {{.Primary = true, .Fields = {"ID"}},
+                       {.Name = "Title", .Fields = {"Title"}, .CaseInsensitive = true},
+                       {.Name = "State", .Fields = {"State"}}};
         CreateTable(name, def);
 
         struct {
             const char* Title;
             const char* Who;
-            int Y, M, D;
             const char* State;
-        } tickets[] = {{"Printer jams on page two", "anna", 2026, 12, 1, "Open"},
-                       {"Login takes a minute", "ben", 2026, 12, 3, "Under investigation"},
-                       {"Typo in the summary report", "carla", 2026, 12, 9, "Closed"}};
+            const char* Description;
+        } tickets[] = {{"Printer jams on page two", "anna", "Open", "Happens with duplex printing only."},
+                       {"Login takes a minute", "ben", "Under investigation", "Since the last update."},
+                       {"Typo in the summary report", "carla", "Closed", "\"Priorty\" in the heading."}};
 
         TDataFile table;
         table.SetFileName(name);
         table.OpenTable();
-        table.BeginWrite();
+        std::vector<uint8_t> rec(size_t(table.RecordSize()));
         for (const auto& t : tickets) {
-            TRecord* r = table.NewRecordSlot();
-            r->SetRecordID(table.TakeRecordID());
-            PutString(*r, table.FieldDescriptorByName("Title"), t.Title);
-            PutString(*r, table.FieldDescriptorByName("Submitter"), t.Who);
-            PutDate(*r, table.FieldDescriptorByName("Submit date"), t.Y, t.M, t.D);
-            PutString(*r, table.FieldDescriptorByName("State"), t.State);
-            r->Dirty = true;
-            r->Unpin();
+            table.InitRecord(rec.data());
+            SetText(table, rec, "Title", t.Title);
+            SetText(table, rec, "Submitter", t.Who);
+            SetText(table, rec, "State", t.State);
+            int f = table.FieldNumber("Description");
+            CheckEngineResult(table.OpenBlobField(f, kBlobWrite, rec.data()));
+            CheckEngineResult(table.WriteBlobField(f, rec.data(), 0, int64_t(std::strlen(t.Description)),
+                                                   reinterpret_cast<const uint8_t*>(t.Description)));
+            table.InsertRecord(rec.data(), true);
+            CheckEngineResult(table.CloseBlobField(f, rec.data()));
         }
-        table.IndexFile().SetRecordCount(3);
-        table.UnpinAll();
-        table.FlushBuffers(true);
-        table.EndWrite();
         table.CloseTable();
 
         table.OpenTable();
-        std::printf("Table %s: %d fields, record size %d, %d records\n", table.FileName().c_str(),
-                    table.FieldCount(), table.RecordSize(), table.NextRecordNo() - 1);
-        for (int32_t n = 1; n < table.NextRecordNo(); ++n) {
-            TRecord* r = table.FetchRecord(n, TReadAhead::Physical).Record;
-            int y, m, d;
-            auto date = table.FieldDescriptorByName("Submit date");
-            DecodeDayNumber(GetI32(&r->Buffer[date.Offset() + 1]), y, m, d);
-            std::printf("  #%d  %-28s %-8s %04d-%02d-%02d  %s\n", r->RecordID(),
-                        GetString(*r, table.FieldDescriptorByName("Title")).c_str(),
-                        GetString(*r, table.FieldDescriptorByName("Submitter")).c_str(), y, m, d,
-                        GetString(*r, table.FieldDescriptorByName("State")).c_str());
-            r->Unpin();
-        }
+        std::printf("Table %s: %d fields, record size %d, %lld records\n", table.FileName().c_str(),
+                    table.FieldCount(), table.RecordSize(), static_cast<long long>(table.RecordCount()));
+        Print(table, "");
+        Print(table, "Title");
+        Print(table, "State");
         table.CloseTable();
     } catch (const EVeltraEngineError& e) {
         std::fprintf(stderr, "%s\n", e.what());
