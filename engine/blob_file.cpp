@@ -27,6 +27,7 @@ constexpr int64_t kMaxBlobSize = INT32_MAX;  // TotalSize is an int32
 // it; a table that keeps changing faster than one BLOB can be read is
 // reported as a lock failure instead of being retried for ever.
 constexpr int kMaxLoadRestarts = 1000;
+constexpr int64_t kReserveLimit = 16 << 20;
 
 // Leaves `code` in the session's error context (as a raised error would) for
 // operations that report codes, so that CheckEngineResult can name the file.
@@ -92,6 +93,7 @@ void TBlobFile::Close() {
 
 void TBlobFile::ResetState() {
     m_Blocks.clear();
+    m_Parked.clear();
     m_ByOffset.clear();
     m_Position.clear();
     m_Marked.clear();
@@ -181,12 +183,24 @@ void TBlobFile::CheckWritable() const {
 
 TBlock* TBlobFile::FindBlock(int32_t offset) const {
     auto it = m_ByOffset.find(offset);
-    return it == m_ByOffset.end() ? nullptr : it->second->get();
+    return it == m_ByOffset.end() ? nullptr : it->second;
 }
 
+void TBlobFile::Register(TBlockList::iterator it) { m_Position[it->get()] = TPlace{it, false}; }
+
 void TBlobFile::Touch(TBlock* block) {
-    auto it = m_Position.at(block);
-    if (it != m_Blocks.begin()) m_Blocks.splice(m_Blocks.begin(), m_Blocks, it);
+    TPlace& place = m_Position.at(block);
+    if (place.Parked) {
+        m_Blocks.splice(m_Blocks.begin(), m_Parked, place.It);
+        place.Parked = false;
+    } else if (place.It != m_Blocks.begin()) {
+        m_Blocks.splice(m_Blocks.begin(), m_Blocks, place.It);
+    }
+}
+
+void TBlobFile::Unpark() {
+    for (auto& b : m_Parked) m_Position.at(b.get()).Parked = false;
+    m_Blocks.splice(m_Blocks.end(), m_Parked);
 }
 
 TBlock* TBlobFile::TakeBuffer(bool needed) {
@@ -194,14 +208,25 @@ TBlock* TBlobFile::TakeBuffer(bool needed) {
         auto block = std::make_unique<TBlock>();
         block->Data.assign(size_t(DataSize()), 0);
         m_Blocks.push_front(std::move(block));
-        m_Position[m_Blocks.front().get()] = m_Blocks.begin();
+        Register(m_Blocks.begin());
         return m_Blocks.front().get();
     };
-    if (m_Blocks.size() < m_Capacity) return fresh();
+    if (CachedBlocks() < m_Capacity) return fresh();
     for (int pass = 0; pass < 2; ++pass) {
-        for (auto it = m_Blocks.rbegin(); it != m_Blocks.rend(); ++it) {
-            TBlock* b = it->get();
-            if (b->Dirty || b->Pins > 0 || b->Marked) continue;
+        // Least recently used first. Inside a change scope a changed block
+        // stays changed until the scope ends: park it out of the way.
+        for (auto it = m_Blocks.end(); it != m_Blocks.begin();) {
+            auto at = std::prev(it);
+            TBlock* b = at->get();
+            if (b->Dirty && m_ChangeDepth > 0) {
+                m_Parked.splice(m_Parked.end(), m_Blocks, at);
+                m_Position.at(b).Parked = true;
+                continue;
+            }
+            if (b->Dirty || b->Pins > 0 || b->Marked) {
+                it = at;
+                continue;
+            }
             if (b->Offset != 0) m_ByOffset.erase(b->Offset);
             b->Offset = 0;
             b->PrevBlock = b->NextBlock = b->OwnerRecord = b->TotalSize = 0;
@@ -221,14 +246,14 @@ TBlock* TBlobFile::TakeBuffer(bool needed) {
 void TBlobFile::Assign(TBlock* block, int32_t offset) {
     if (block->Offset != 0) m_ByOffset.erase(block->Offset);
     block->Offset = offset;
-    if (offset != 0) m_ByOffset[offset] = m_Position.at(block);
+    if (offset != 0) m_ByOffset[offset] = block;
 }
 
 void TBlobFile::Forget(TBlock* block) {
-    auto it = m_Position.at(block);
+    TPlace place = m_Position.at(block);
     if (block->Offset != 0) m_ByOffset.erase(block->Offset);
     m_Position.erase(block);
-    m_Blocks.erase(it);
+    (place.Parked ? m_Parked : m_Blocks).erase(place.It);
 }
 
 void TBlobFile::Pin(TBlock& block) {
@@ -242,12 +267,14 @@ void TBlobFile::Unpin(TBlock* block) {
 
 void TBlobFile::UnpinAllBlocks() {
     for (auto& b : m_Blocks) b->Pins = 0;
+    for (auto& b : m_Parked) b->Pins = 0;
 }
 
 // Forgetting the cache inside a change scope (another process's change was
 // found) leaves nothing to restore but the header, which was just re-read.
 void TBlobFile::DiscardBlocks() {
     m_Blocks.clear();
+    m_Parked.clear();
     m_ByOffset.clear();
     m_Position.clear();
     m_Marked.clear();
@@ -404,22 +431,23 @@ void TBlobFile::WriteBlocks(std::vector<TBlock*>& blocks) {
 void TBlobFile::WriteDirtyBlocks() {
     if (m_ChangeDepth > 0) return;
     std::vector<TBlock*> dirty;
-    for (auto& b : m_Blocks)
-        if (b->Dirty && b->Pins == 0 && b->Offset != 0) dirty.push_back(b.get());
+    for (const TBlockList* list : {&m_Blocks, &m_Parked})
+        for (auto& b : *list)
+            if (b->Dirty && b->Pins == 0 && b->Offset != 0) dirty.push_back(b.get());
     if (!dirty.empty()) WriteBlocks(dirty);
 }
 
 // A change scope may have grown the cache past its size; give the clean,
 // unpinned blocks beyond it back, least recently used first.
 void TBlobFile::TrimCache() {
-    for (auto it = m_Blocks.end(); m_Blocks.size() > m_Capacity && it != m_Blocks.begin();) {
-        --it;
-        TBlock* b = it->get();
-        if (b->Dirty || b->Pins > 0 || b->Marked) continue;
-        auto victim = it++;
-        if (b->Offset != 0) m_ByOffset.erase(b->Offset);
-        m_Position.erase(b);
-        m_Blocks.erase(victim);
+    for (auto it = m_Blocks.end(); CachedBlocks() > m_Capacity && it != m_Blocks.begin();) {
+        auto at = std::prev(it);
+        TBlock* b = at->get();
+        if (b->Dirty || b->Pins > 0 || b->Marked) {
+            it = at;
+            continue;
+        }
+        Forget(b);
     }
 }
 
@@ -533,6 +561,7 @@ void TBlobFile::EndChange(bool commit) {
     if (m_ChangeDepth == 0) return;
     if (--m_ChangeDepth > 0) return;
     if (!commit) Rollback();
+    Unpark();
     m_HeaderBefore.reset();
     m_BlocksBefore.clear();
     m_WrittenInScope.fill(false);
@@ -562,8 +591,8 @@ void TBlobFile::Rollback() {
             cached->Pins = pins;
         } else {
             m_Blocks.push_back(std::make_unique<TBlock>(*before));
-            m_Position[m_Blocks.back().get()] = std::prev(m_Blocks.end());
-            m_ByOffset[offset] = std::prev(m_Blocks.end());
+            Register(std::prev(m_Blocks.end()));
+            m_ByOffset[offset] = m_Blocks.back().get();
         }
     }
     ++m_Generation;  // blocks appended by the change are gone
@@ -637,9 +666,10 @@ void TBlobFile::LoadBlob(TBlobBuffer& blob) {
             return;  // read or delete: the record has no BLOB of its own here
         }
         const int64_t total = block->TotalSize;
-        // Never trust the size further than the file could hold.
+        // The size is only a hint until the chain proves it: never reserve
+        // more than the file could hold, nor more than a modest start.
         int64_t fileCapacity = (int64_t(EndOffset()) - kBlobHeaderSize) / m_BlockSize * cap;
-        blob.Content.reserve(size_t(std::clamp<int64_t>(total, 0, fileCapacity)));
+        blob.Content.reserve(size_t(std::clamp<int64_t>(std::min(total, fileCapacity), 0, kReserveLimit)));
         std::unordered_set<int32_t> seen{first};
         for (;;) {
             TPinGuard b(*this, block);

@@ -139,8 +139,10 @@ public:
     TBlock* AllocateBlock();
     // Pushes a block on the free chain (its other fields and data stay).
     void FreeBlock(TBlock* block);
-    // Frees a BLOB's chain in chain order, checking every link (valid block
-    // offset, no cycle, owner `ownerRecord`): 8963 otherwise.
+    // Frees a BLOB's chain in chain order, the last block included. Every
+    // block (the first one too) must be a block of the file, owned by
+    // `ownerRecord`, and met once (no cycle): 8963 otherwise, raised before
+    // any block is freed. `blockCount` sizes the read-ahead of the walk.
     void FreeChain(int32_t firstBlock, int32_t ownerRecord, int blockCount);
     // Writes dirty unpinned blocks sorted by offset, one write per run of
     // adjacent blocks (nothing while a change scope is open).
@@ -161,16 +163,22 @@ public:
     // ---- open BLOBs (all in memory; codes instead of exceptions where noted)
     // Opens the BLOB whose chain starts at `firstBlock` (0 = empty) for the
     // owner record and field: returns 0 with a handle, or 9494 when 64 BLOBs
-    // are open. Loading raises 8963 for a broken chain (cycle, bad offset) or,
-    // in mode 2, a chain owned by another record (mode 1 reads it as empty),
-    // and 8711 when the chain holds fewer bytes than its TotalSize. Another
-    // process's change seen while loading makes it start over.
+    // are open. Loading raises 8963 for a broken chain (cycle, a link that is
+    // not a block of the file, a later block of another record) or, in mode
+    // 2, a first block owned by another record (mode 1 reads that BLOB as
+    // empty and keeps its offset), and 8711 when the chain holds fewer bytes
+    // than its TotalSize. Another process's change seen while loading makes
+    // it start over (10249 after 1000 attempts).
     int OpenBlob(int32_t firstBlock, int fieldNo, int32_t ownerRecord, int mode, int32_t& handle);
     // Removes the BLOB from the open list and returns its first block offset;
     // unsaved changes are lost. 0 for a handle that is not open.
     int32_t CloseBlob(int32_t handle);
-    // 10030 when the handle is not open. ReadBlob past the end returns the
-    // bytes up to the end (none from position >= size) with 8711.
+    // 10030 when the handle is not open; 10029 for a negative position,
+    // count or size, or a BLOB that would pass 2,147,483,647 bytes; 11016
+    // when memory runs out. ReadBlob past the end returns the bytes up to the
+    // end (none from position >= size) with 8711. WriteBlob zero-fills a gap
+    // and marks the BLOB modified; TruncateBlob marks it only when the size
+    // changes.
     int ReadBlob(int32_t handle, int64_t position, int64_t count, uint8_t* buffer, int64_t& bytesRead);
     int WriteBlob(int32_t handle, int64_t position, int64_t count, const uint8_t* buffer);
     int TruncateBlob(int32_t handle, int64_t size);
@@ -180,10 +188,11 @@ public:
     // Used when a record is written: every open BLOB gets the owner record;
     // WriteOpenBlobs writes every modified one as a chain (reusing its blocks
     // in place, extending at the end, freeing the surplus; 8963 when they
-    // belong to different records or a chain is broken, 8711 when the bytes
-    // do not fit the chain, 10029 for a block overfilled); StoreOpenBlobOffsets
-    // puts each open BLOB's first block offset (and null byte) into its field
-    // of `record`.
+    // belong to different records or a chain is broken or holds a block of
+    // another record; 11013 on a read-only table). It runs as a change scope
+    // of its own: on failure the file and the open BLOBs stay as they were.
+    // StoreOpenBlobOffsets puts each open BLOB's first block offset (and null
+    // byte) into its field of `record`.
     void SetOwnerOfOpenBlobs(int32_t recordNo);
     void WriteOpenBlobs();
     void StoreOpenBlobOffsets(uint8_t* record);
@@ -246,6 +255,9 @@ private:
     TBlock* TakeBuffer(bool needed);
     void Assign(TBlock* block, int32_t offset);
     void Forget(TBlock* block);
+    void Register(TBlockList::iterator it);
+    void Unpark();  // returns parked blocks to the end of the list
+    size_t CachedBlocks() const { return m_Blocks.size() + m_Parked.size(); }
     void Pin(TBlock& block);
     TBlock* AppendBlock();
     void LoadBlock(TBlock& block, const uint8_t* image) const;
@@ -276,9 +288,17 @@ private:
     int m_BlockSize = kDefaultBlobBlockSize;
     TReaderWriterLocks m_Locks{*this};
 
+    // Where a cached block lives: in the list of candidates for reuse, or
+    // parked because it was changed inside the open change scope (it cannot
+    // be reused before the scope ends, so eviction need not look at it again).
+    struct TPlace {
+        TBlockList::iterator It;
+        bool Parked = false;
+    };
     TBlockList m_Blocks;  // most recently used first
-    std::unordered_map<int32_t, TBlockList::iterator> m_ByOffset;
-    std::unordered_map<const TBlock*, TBlockList::iterator> m_Position;
+    TBlockList m_Parked;  // changed in the open scope, oldest first
+    std::unordered_map<int32_t, TBlock*> m_ByOffset;
+    std::unordered_map<const TBlock*, TPlace> m_Position;
     std::vector<TBlock*> m_Marked;
     size_t m_Capacity = 1;
     int m_ReadAhead = 1;
