@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <exception>
 
 #include "codec.h"
 #include "errors.h"
@@ -359,8 +360,18 @@ TFetchResult TDataFile::FetchRecord(int32_t n, TReadAhead readAhead, int directi
     struct TEndRead {
         TDataFile* File;
         bool Active;
-        ~TEndRead() {
-            if (Active) File->EndRead();
+        // Releasing may fail (10249); it is reported unless another error is
+        // already on its way out.
+        ~TEndRead() noexcept(false) {
+            if (!Active) return;
+            if (std::uncaught_exceptions() == 0) {
+                File->EndRead();
+                return;
+            }
+            try {
+                File->EndRead();
+            } catch (const EVeltraEngineError&) {
+            }
         }
     } endRead{this, openedPhase};
 

@@ -164,7 +164,14 @@ int TDataFile::GetCurrentRecord(uint8_t* buffer, bool lock) {
     if (lock) {
         if (!m_Current || !m_Index->OnEntry()) Raise(ecRecordInUse);
         const int32_t n = m_Current->PhysicalNo;
-        LockRecord(n);
+        try {
+            LockRecord(n);
+        } catch (...) {
+            // Locking opened a read phase; a refused lock must not leave it
+            // holding the read lock, which would stall every writer.
+            if (!m_StrictChangeDetection) EndRead();
+            throw;
+        }
         // Locking opened a read phase; when it found other processes' changes
         // the cached image is gone and the record is read again under the lock.
         if (!m_Current) FetchAtCursor(+1);

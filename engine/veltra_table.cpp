@@ -1,0 +1,577 @@
+#include "veltra_table.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "errors.h"
+#include "filter_eval.h"
+#include "session.h"
+
+namespace veltra {
+
+namespace {
+
+// The filter language compiles filter texts unless a program installs another compiler.
+TFilterCompiler& Compiler() {
+    static TFilterCompiler compiler = [](TDataFile& t, const std::string& text, const TFilterOptions& o) {
+        return std::unique_ptr<TFilterEvaluator>(CreateExpressionFilter(
+            t, text,
+            TFilterOptionSet((o.CaseInsensitive ? foCaseInsensitive : 0) | (o.NoPartialCompare ? foNoPartialCompare : 0))));
+    };
+    return compiler;
+}
+
+// The dataset kind of an engine field; false for a type the dataset leaves out.
+bool KindOf(const TFieldDescriptor& d, TFieldKind& kind, int& size) {
+    size = 0;
+    switch (d.FieldType()) {
+        case ftString: kind = TFieldKind::String; size = d.Size(); return true;
+        case ftDate: kind = TFieldKind::Date; return true;
+        case ftBlob:
+            switch (d.SubType()) {
+                case 22: kind = TFieldKind::Memo; break;
+                case 24: kind = TFieldKind::FormattedMemo; break;
+                case 26: kind = TFieldKind::Graphic; break;
+                case 28: kind = TFieldKind::TypedBinary; break;
+                default: kind = TFieldKind::Blob;
+            }
+            return true;
+        case ftBoolean: kind = TFieldKind::Boolean; return true;
+        case ftSmallInt: kind = TFieldKind::SmallInt; return true;
+        case ftInteger: kind = d.IsAutoIncrement() ? TFieldKind::AutoInc : TFieldKind::Integer; return true;
+        case ftFloat: kind = d.SubType() == kSubTypeMoney ? TFieldKind::Currency : TFieldKind::Float; return true;
+        case ftBCD: kind = TFieldKind::BCD; size = d.Decimals(); return true;
+        case ftBytes: kind = TFieldKind::Bytes; size = d.Size(); return true;
+        case ftTime: kind = TFieldKind::Time; return true;
+        case ftDateTime: kind = TFieldKind::DateTime; return true;
+        case ftWord: kind = TFieldKind::Word; return true;
+        case ftCardinal: kind = TFieldKind::Integer; return true;
+        case ftVarBytes: kind = TFieldKind::VarBytes; size = d.Size(); return true;
+        default: return false;
+    }
+}
+
+bool SameText(const std::string& a, const std::string& b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (std::toupper(static_cast<unsigned char>(a[i])) != std::toupper(static_cast<unsigned char>(b[i])))
+            return false;
+    return true;
+}
+
+}  // namespace
+
+void SetFilterCompiler(TFilterCompiler compiler) { Compiler() = std::move(compiler); }
+
+TVeltraTable::TVeltraTable() { EngineStartup(); }
+
+TVeltraTable::~TVeltraTable() {
+    try {
+        Close();
+    } catch (...) {
+        // A destructor reports nothing; closing the files released every lock.
+    }
+}
+
+void TVeltraTable::CheckInactive() const {
+    if (Active()) throw EDatabaseError("Cannot perform this operation on an open dataset");
+}
+
+void TVeltraTable::SetTableName(const std::string& name) {
+    CheckInactive();
+    m_TableName = name;
+}
+void TVeltraTable::SetExclusive(bool v) {
+    CheckInactive();
+    m_Exclusive = v;
+}
+void TVeltraTable::SetReadOnly(bool v) {
+    CheckInactive();
+    m_ReadOnly = v;
+}
+void TVeltraTable::SetStrictChangeDetection(bool v) {
+    CheckInactive();
+    m_Strict = v;
+}
+void TVeltraTable::SetForceBufferFlush(bool v) {
+    CheckInactive();
+    m_ForceFlush = v;
+}
+void TVeltraTable::SetLockRetryCount(uint8_t v) {
+    m_LockRetryCount = v;
+    if (m_File) m_File->SetLockRetryCount(v);
+}
+void TVeltraTable::SetLockWaitTime(uint16_t v) {
+    m_LockWaitTime = v;
+    if (m_File) m_File->SetLockWaitTime(v);
+}
+
+// ------------------------------------------------------------ open and close
+
+std::string TVeltraTable::ResolveIndexName() const {
+    if (m_IndexFieldNames.empty() || !m_File) return m_IndexName;
+    // The index whose fields are exactly the listed ones, in order.
+    std::vector<std::string> wanted;
+    size_t start = 0;
+    for (;;) {
+        size_t sep = m_IndexFieldNames.find(';', start);
+        wanted.push_back(m_IndexFieldNames.substr(start, sep == std::string::npos ? sep : sep - start));
+        if (sep == std::string::npos) break;
+        start = sep + 1;
+    }
+    TIndexFile& ix = m_File->IndexFile();
+    for (int slot = ix.HasPrimaryIndex() ? 0 : 1; slot <= ix.IndexCount(); ++slot) {
+        TIndexDescriptor d = ix.ReadDescriptor(slot);
+        if (d.FieldCount() != wanted.size()) continue;
+        bool match = true;
+        for (int i = 0; i < d.FieldCount() && match; ++i)
+            match = SameText(m_File->FieldDescriptor(d.FieldNumber(i)).Name(), wanted[size_t(i)]);
+        if (match) return slot == 0 ? std::string() : d.Name();
+    }
+    RaiseEngineError(ecInvalidIndexName, m_File->FileName(), {}, m_IndexFieldNames);
+}
+
+void TVeltraTable::InternalOpen() {
+    if (m_TableName.empty()) throw EDatabaseError("Missing table name.");
+    auto file = std::make_unique<TDataFile>();
+    file->SetFileName(m_TableName);
+    file->SetExclusive(m_Exclusive);
+    file->SetReadOnly(m_ReadOnly);
+    file->SetStrictChangeDetection(m_Strict);
+    file->SetForceBufferFlush(m_ForceFlush);
+    file->SetLockRetryCount(m_LockRetryCount);
+    file->SetLockWaitTime(m_LockWaitTime);
+    file->OpenTable();
+    m_File = std::move(file);
+    try {
+        m_ReadOnly = m_File->ReadOnly();
+        m_File->SelectIndexByName(ResolveIndexName());
+        BuildFields();
+        m_File->FirstRecord();
+        InstallFilters();
+    } catch (...) {
+        m_File.reset();
+        ClearFields();
+        throw;
+    }
+}
+
+void TVeltraTable::InternalClose() {
+    m_ExpressionFilter = m_CallbackFilter = nullptr;
+    ClearFields();
+    if (m_File) {
+        std::unique_ptr<TDataFile> file = std::move(m_File);
+        file->CloseTable();
+    }
+}
+
+// Fields in field-number order; a repeated name becomes "%s_%d".
+void TVeltraTable::BuildFields() {
+    ClearFields();
+    std::vector<std::string> names;
+    for (int f = 1; f <= m_File->FieldCount(); ++f) {
+        TFieldDescriptor d = m_File->FieldDescriptor(f);
+        TFieldKind kind;
+        int size;
+        if (!KindOf(d, kind, size)) continue;
+        std::string name = d.Name();
+        for (int n = 1; std::any_of(names.begin(), names.end(), [&](const std::string& x) { return SameText(x, name); });
+             ++n)
+            name = d.Name() + "_" + std::to_string(n);
+        names.push_back(name);
+        TField& field = AddField(name, kind, size, f);
+        field.Required = d.Required();
+        field.ReadOnly = d.IsAutoIncrement() || d.IsComputed();
+        field.Decimals = d.Decimals();
+    }
+}
+
+// ------------------------------------------------------------ records
+
+void TVeltraTable::InternalFirst() { m_File->FirstRecord(); }
+void TVeltraTable::InternalLast() { m_File->LastRecord(); }
+
+TGetResult TVeltraTable::GetRecord(std::vector<uint8_t>& buffer, TGetMode mode, bool doCheck) {
+    buffer.resize(RecordBufferSize());
+    int code = mode == TGetMode::Current ? m_File->GetCurrentRecord(buffer.data(), false)
+               : mode == TGetMode::Next  ? m_File->NextRecord(buffer.data())
+                                         : m_File->PriorRecord(buffer.data());
+    if (code == ecOK) return TGetResult::OK;
+    if (code == ecBOF) return TGetResult::Bof;
+    if (code == ecEOF) return TGetResult::Eof;
+    if (doCheck) CheckEngineResult(code, m_File->FileName());
+    return TGetResult::Error;
+}
+
+size_t TVeltraTable::RecordBufferSize() const { return m_File ? size_t(m_File->RecordSize()) : 0; }
+
+void TVeltraTable::InternalInitRecord(std::vector<uint8_t>& buffer) {
+    buffer.resize(RecordBufferSize());
+    m_File->InitRecord(buffer.data());
+}
+
+void TVeltraTable::InternalEdit() {
+    std::vector<uint8_t>& buffer = ActiveBuffer();
+    buffer.resize(RecordBufferSize());
+    CheckEngineResult(m_File->GetCurrentRecord(buffer.data(), true), m_File->FileName());
+}
+
+// BLOBs opened by streams stay open in the buffer until the record is
+// written or abandoned.
+void TVeltraTable::CloseBufferBlobs(std::vector<uint8_t>& buffer) {
+    if (buffer.size() != RecordBufferSize()) return;
+    for (int f = 1; f <= m_File->FieldCount(); ++f)
+        if (m_File->FieldDescriptor(f).FieldType() == ftBlob && m_File->IsBlobFieldOpen(f, buffer.data()))
+            m_File->CloseBlobField(f, buffer.data());
+}
+
+void TVeltraTable::InternalPost() {
+    std::vector<uint8_t>& buffer = ActiveBuffer();
+    if (State() == TDataSetState::Edit) m_File->ModifyRecord(buffer.data(), true, true);
+    else m_File->InsertRecord(buffer.data(), true);
+    CloseBufferBlobs(buffer);
+    if (m_File->IndexFile().AnyFilterActive() && m_File->CurrentRecord() &&
+        !m_File->IndexFile().VisibleBitmap().Test(m_File->CurrentRecord()->PhysicalNo)) {
+        // The posted record no longer passes the filter: stand on a visible one.
+        m_File->GotoRecordNumber(std::max<int64_t>(1, m_File->CurrentRecordNumber()));
+    }
+}
+
+void TVeltraTable::InternalCancel() {
+    CloseBufferBlobs(ActiveBuffer());
+    if (State() == TDataSetState::Edit) m_File->UnlockCurrentRecord();
+}
+
+void TVeltraTable::InternalDelete() { m_File->DeleteRecord(true); }
+
+void TVeltraTable::InternalRefresh() { m_File->Refresh(); }
+
+bool TVeltraTable::GetFieldData(const TField& field, const std::vector<uint8_t>& buffer,
+                                std::vector<uint8_t>& value) const {
+    if (buffer.size() != RecordBufferSize()) return false;
+    TFieldDescriptor d = m_File->FieldDescriptor(field.FieldNo());
+    value.assign(std::max<size_t>(d.PhysicalSize(), 4), 0);
+    bool isNull = m_File->GetFieldValue(field.FieldNo(), buffer.data(), value.data());
+    value.resize(d.IsAutoIncrement() ? 4 : d.PhysicalSize());
+    return !isNull;
+}
+
+void TVeltraTable::SetFieldData(TField& field, std::vector<uint8_t>& buffer, const uint8_t* value, size_t size) {
+    buffer.resize(RecordBufferSize());
+    m_File->SetFieldValue(field.FieldNo(), buffer.data(), value, size);
+}
+
+int64_t TVeltraTable::GetRecordCount() { return m_File->RecordCount(); }
+int64_t TVeltraTable::GetRecNo() { return m_File->CurrentRecordNumber(); }
+void TVeltraTable::InternalSetRecNo(int64_t n) { m_File->GotoRecordNumber(n); }
+
+std::string TVeltraTable::ReadBlob(const TField& field) {
+    std::vector<uint8_t>& buffer = const_cast<TVeltraTable*>(this)->ActiveBuffer();
+    if (buffer.size() != RecordBufferSize()) return {};
+    const int f = field.FieldNo();
+    const bool wasOpen = m_File->IsBlobFieldOpen(f, buffer.data());
+    if (!wasOpen) CheckEngineResult(m_File->OpenBlobField(f, kBlobRead, buffer.data()), m_File->FileName());
+    int64_t size = 0, got = 0;
+    CheckEngineResult(m_File->BlobFieldSize(f, buffer.data(), size), m_File->FileName());
+    std::string bytes(size_t(size), '\0');
+    if (size)
+        CheckEngineResult(
+            m_File->ReadBlobField(f, buffer.data(), 0, size, reinterpret_cast<uint8_t*>(bytes.data()), got),
+            m_File->FileName());
+    if (!wasOpen) m_File->CloseBlobField(f, buffer.data());
+    return bytes;
+}
+
+void TVeltraTable::WriteBlob(TField& field, const std::string& bytes) {
+    TVeltraBlobStream stream(*this, field, TVeltraBlobStream::TMode::Write);
+    stream.Write(bytes.data(), int64_t(bytes.size()));
+}
+
+// ------------------------------------------------------------ indexes
+
+void TVeltraTable::SetIndexName(const std::string& name) {
+    if (!Active()) {
+        m_IndexName = name;
+        m_IndexFieldNames.clear();
+        return;
+    }
+    CheckBrowseMode();
+    std::vector<uint8_t> current = ActiveBuffer();
+    const bool hadRecord = m_File->CurrentRecord() != nullptr && !Bof() && !Eof();
+    m_File->SelectIndexByName(name);
+    m_IndexName = name;
+    m_IndexFieldNames.clear();
+    if (hadRecord) {
+        if (m_File->IndexFile().NaturalOrder()) m_File->GotoRecordNumber(GetI32(&current[1]));
+        else m_File->FindKey(current.data(), nullptr, int(m_File->IndexFile().CurrentLayout().Fields.size()), nullptr);
+    }
+    Resync();
+}
+
+void TVeltraTable::SetIndexFieldNames(const std::string& names) {
+    m_IndexFieldNames = names;
+    if (!Active()) {
+        m_IndexName.clear();
+        return;
+    }
+    std::string resolved = ResolveIndexName();
+    SetIndexName(resolved);
+    m_IndexFieldNames = names;
+    m_IndexName.clear();
+}
+
+std::vector<std::string> TVeltraTable::GetIndexNames() {
+    std::vector<std::string> names;
+    auto collect = [&](TDataFile& file) {
+        TIndexFile& ix = file.IndexFile();
+        for (int slot = 1; slot <= ix.IndexCount(); ++slot) {
+            std::string n = ix.ReadDescriptor(slot).Name();
+            if (!n.empty()) names.push_back(n);
+        }
+    };
+    if (m_File) {
+        collect(*m_File);
+    } else {
+        TDataFile file;
+        file.SetFileName(m_TableName);
+        file.SetReadOnly(true);
+        file.OpenTable();
+        collect(file);
+    }
+    return names;
+}
+
+bool TVeltraTable::FindKey(const std::vector<std::string>& values) {
+    CheckActive();
+    CheckBrowseMode();
+    TIndexFile& ix = m_File->IndexFile();
+    if (ix.NaturalOrder()) throw EDatabaseError("No index currently active");
+    const TKeyLayout& layout = ix.CurrentLayout();
+    if (values.size() > layout.Fields.size()) throw EDatabaseError("Field index out of range");
+    // Build the search record in the set-key state through the key fields.
+    std::vector<uint8_t> saved = ActiveBuffer();
+    std::vector<uint8_t> key(RecordBufferSize());
+    m_File->InitRecord(key.data());
+    ActiveBuffer() = key;
+    SetState(TDataSetState::SetKey);
+    try {
+        for (size_t i = 0; i < values.size(); ++i) {
+            TField* field = nullptr;
+            for (const auto& f : Fields())
+                if (f->FieldNo() == layout.Fields[i].FieldNo) field = f.get();
+            if (!field)
+                throw EDatabaseError("Cannot access index field '" +
+                                     m_File->FieldDescriptor(layout.Fields[i].FieldNo).Name() + "'");
+            field->SetAsString(values[i]);
+        }
+        key = ActiveBuffer();
+    } catch (...) {
+        ActiveBuffer() = saved;
+        SetState(TDataSetState::Browse);
+        throw;
+    }
+    ActiveBuffer() = saved;
+    SetState(TDataSetState::Browse);
+
+    std::vector<uint8_t> bookmark = m_File->GetBookmark();
+    bool found = m_File->FindKey(key.data(), nullptr, int(values.size()), nullptr);
+    if (!found) {
+        if (!bookmark.empty()) m_File->GotoBookmark(bookmark);
+        return false;
+    }
+    if (BeforeScroll) BeforeScroll(*this);
+    Resync();
+    if (AfterScroll) AfterScroll(*this);
+    return true;
+}
+
+// ------------------------------------------------------------ filters
+
+void TVeltraTable::InstallFilters() {
+    if (!m_FilterText.empty()) {
+        if (!Compiler()) RaiseEngineError(ecInvalidFilter, m_File->FileName());
+        m_ExpressionFilter = m_File->AddFilter(Compiler()(*m_File, m_FilterText, m_FilterOptions), nullptr);
+    }
+    if (OnFilterRecord) {
+        m_CallbackFilter = m_File->AddFilter(nullptr, [this](const uint8_t* record) {
+            // The callback sees the record in the filter state, in the active buffer.
+            std::vector<uint8_t> saved = ActiveBuffer();
+            TDataSetState before = State();
+            ActiveBuffer().assign(record, record + RecordBufferSize());
+            SetState(TDataSetState::Filter);
+            bool accept = true;
+            try {
+                OnFilterRecord(*this, accept);
+            } catch (...) {
+                accept = true;  // an error in the event does not hide the record
+            }
+            SetState(before);
+            ActiveBuffer() = saved;
+            return accept;
+        });
+    }
+    if (m_Filtered) {
+        for (TFilterHandle h : {m_ExpressionFilter, m_CallbackFilter})
+            if (h) CheckEngineResult(m_File->ActivateFilter(h), m_File->FileName());
+    }
+}
+
+void TVeltraTable::RemoveFilters() {
+    for (TFilterHandle* h : {&m_ExpressionFilter, &m_CallbackFilter}) {
+        if (*h) m_File->RemoveFilter(*h);
+        *h = nullptr;
+    }
+}
+
+void TVeltraTable::SetFilter(const std::string& text) {
+    if (!Active()) {
+        m_FilterText = text;
+        return;
+    }
+    CheckBrowseMode();
+    if (text == m_FilterText) return;
+    std::unique_ptr<TFilterEvaluator> compiled;
+    if (!text.empty()) {
+        if (!Compiler()) RaiseEngineError(ecInvalidFilter, m_File->FileName());
+        compiled = Compiler()(*m_File, text, m_FilterOptions);  // raises before anything changes
+    }
+    if (m_ExpressionFilter) m_File->RemoveFilter(m_ExpressionFilter);
+    m_ExpressionFilter = nullptr;
+    m_FilterText = text;
+    if (compiled) {
+        m_ExpressionFilter = m_File->AddFilter(std::move(compiled), nullptr);
+        if (m_Filtered) CheckEngineResult(m_File->ActivateFilter(m_ExpressionFilter), m_File->FileName());
+    }
+    First();
+}
+
+void TVeltraTable::SetFilterOptions(const TFilterOptions& options) {
+    if (options == m_FilterOptions) return;
+    m_FilterOptions = options;
+    if (!Active() || m_FilterText.empty()) return;
+    std::string text = m_FilterText;
+    m_FilterText.clear();  // recompiles with the new options
+    try {
+        SetFilter(text);
+    } catch (...) {
+        m_FilterText = text;
+        throw;
+    }
+}
+
+void TVeltraTable::SetFiltered(bool filtered) {
+    if (Active()) CheckBrowseMode();
+    if (Active() && filtered != m_Filtered) {
+        for (TFilterHandle h : {m_ExpressionFilter, m_CallbackFilter}) {
+            if (!h) continue;
+            CheckEngineResult(filtered ? m_File->ActivateFilter(h) : m_File->DeactivateFilter(h), m_File->FileName());
+        }
+    }
+    m_Filtered = filtered;
+    if (Active()) First();
+}
+
+// ------------------------------------------------------------ BLOB streams
+
+TVeltraBlobStream::TVeltraBlobStream(TVeltraTable& table, TField& field, TMode mode)
+    : m_Table(table), m_Field(field) {
+    TDataFile& file = *table.m_File;
+    std::vector<uint8_t>& buffer = table.ActiveBuffer();
+    m_WasOpen = file.IsBlobFieldOpen(field.FieldNo(), buffer.data());
+    if (mode != TMode::Read) {
+        if (field.ReadOnly) throw EDatabaseError("Field '" + field.FieldName() + "' cannot be modified");
+        if (table.State() != TDataSetState::Edit && table.State() != TDataSetState::Insert)
+            throw EDatabaseError("Dataset not in edit or insert mode");
+    }
+    if (!m_WasOpen)
+        CheckEngineResult(file.OpenBlobField(field.FieldNo(), mode == TMode::Read ? kBlobRead : kBlobWrite,
+                                             buffer.data()),
+                          file.FileName());
+    if (mode == TMode::Write) {
+        CheckEngineResult(file.TruncateBlobField(field.FieldNo(), buffer.data(), 0), file.FileName());
+        m_Written = true;
+    }
+}
+
+TVeltraBlobStream::~TVeltraBlobStream() {
+    TDataFile& file = *m_Table.m_File;
+    std::vector<uint8_t>& buffer = m_Table.ActiveBuffer();
+    try {
+        if (m_Written) {
+            // Rewriting the field's handle sets its null byte from the BLOB's
+            // size, marks the record modified and tells the controls.
+            std::vector<uint8_t> value;
+            m_Table.ReadField(m_Field, value);
+            value.resize(4);
+            m_Table.WriteField(m_Field, value.data(), 4);
+        } else if (!m_WasOpen) {
+            file.CloseBlobField(m_Field.FieldNo(), buffer.data());
+        }
+    } catch (...) {
+        // Destructors report nothing; the BLOB stays open in the buffer and is
+        // closed with the record.
+    }
+}
+
+int64_t TVeltraBlobStream::Read(void* buffer, int64_t count) {
+    int64_t got = 0;
+    int code = m_Table.m_File->ReadBlobField(m_Field.FieldNo(), m_Table.ActiveBuffer().data(), m_Position, count,
+                                             static_cast<uint8_t*>(buffer), got);
+    if (code != ecOK && code != ecEndOfBlob) CheckEngineResult(code, m_Table.m_File->FileName());
+    m_Position += got;
+    return got;
+}
+
+int64_t TVeltraBlobStream::Write(const void* buffer, int64_t count) {
+    CheckEngineResult(m_Table.m_File->WriteBlobField(m_Field.FieldNo(), m_Table.ActiveBuffer().data(), m_Position,
+                                                     count, static_cast<const uint8_t*>(buffer)),
+                      m_Table.m_File->FileName());
+    m_Position += count;
+    m_Written = true;
+    return count;
+}
+
+int64_t TVeltraBlobStream::Size() {
+    int64_t size = 0;
+    CheckEngineResult(m_Table.m_File->BlobFieldSize(m_Field.FieldNo(), m_Table.ActiveBuffer().data(), size),
+                      m_Table.m_File->FileName());
+    return size;
+}
+
+int64_t TVeltraBlobStream::Seek(int64_t offset, int origin) {
+    int64_t base = origin == 0 ? 0 : origin == 1 ? m_Position : Size();
+    m_Position = std::max<int64_t>(0, base + offset);
+    return m_Position;
+}
+
+// ------------------------------------------------------------ row reader
+
+TRowReader::TRowReader(TVeltraTable& table) : m_Table(table) {
+    if (table.DataFile() && !table.DataFile()->Exclusive()) m_Clone = table.DataFile()->CloneCursor();
+}
+
+TRowReader::~TRowReader() = default;
+
+int64_t TRowReader::RowCount() {
+    TDataFile* file = m_Clone ? m_Clone.get() : m_Table.DataFile();
+    return file ? file->RecordCount() : 0;
+}
+
+bool TRowReader::ReadRow(int64_t n, std::vector<uint8_t>& record) {
+    TDataFile* file = m_Clone ? m_Clone.get() : m_Table.DataFile();
+    if (!file) return false;
+    record.assign(size_t(file->RecordSize()), 0);
+    if (m_Clone) {
+        file->GotoRecordNumber(n);
+        return file->GetCurrentRecord(record.data(), false) == ecOK && file->CurrentRecordNumber() == n;
+    }
+    // Exclusive table: one cursor, put back where it stood.
+    std::vector<uint8_t> bookmark = file->GetBookmark();
+    file->GotoRecordNumber(n);
+    bool ok = file->GetCurrentRecord(record.data(), false) == ecOK && file->CurrentRecordNumber() == n;
+    if (!bookmark.empty()) file->GotoBookmark(bookmark);
+    else file->FirstRecord();
+    return ok;
+}
+
+}  // namespace veltra

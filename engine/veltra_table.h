@@ -1,0 +1,186 @@
+// TVeltraTable: the table component. It presents one table as a dataset (the
+// platform's TDataSet: states, fields, events, data links) whose record
+// operations run on a TDataFile: records in the order of the active index,
+// find by key, filters, edit with a record lock, post, cancel, delete, and
+// BLOB streams.
+//
+// Sessions and databases are reduced to what the program uses: one implicit
+// session (the engine's default session) and the folder taken from the table
+// path; TableName is the path of the table's data file.
+//
+// The dataset's record buffer is the data file's record image (RecordSize
+// bytes). Field values are the engine's value bytes; BLOB fields opened by a
+// stream hold an open-BLOB handle in the buffer until Post or Cancel.
+//
+// Errors: EDatabaseError with the messages below for the component's own
+// checks, EVeltraEngineError for everything the engine reports.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "data_file.h"
+#include "platform/dataset.h"
+
+namespace veltra {
+
+struct TFilterOptions {
+    bool CaseInsensitive = false;
+    bool NoPartialCompare = false;
+    bool operator==(const TFilterOptions&) const = default;
+};
+
+// Compiles filter text for a table; set by the filter language module so that
+// the component does not depend on it directly. Raises the parser's errors.
+using TFilterCompiler = std::function<std::unique_ptr<TFilterEvaluator>(
+    TDataFile& table, const std::string& text, const TFilterOptions& options)>;
+void SetFilterCompiler(TFilterCompiler compiler);
+
+class TVeltraTable : public TDataSet {
+public:
+    TVeltraTable();
+    ~TVeltraTable() override;
+
+    static constexpr const char* kEngineVersion = "1.1";
+    std::string EngineVersion() const { return kEngineVersion; }
+
+    // Settable only while closed ("Cannot perform this operation on an open dataset").
+    const std::string& TableName() const { return m_TableName; }
+    void SetTableName(const std::string& name);
+    bool Exclusive() const { return m_Exclusive; }
+    void SetExclusive(bool v);
+    bool ReadOnly() const { return m_ReadOnly; }
+    void SetReadOnly(bool v);
+    bool StrictChangeDetection() const { return m_Strict; }
+    void SetStrictChangeDetection(bool v);
+    bool ForceBufferFlush() const { return m_ForceFlush; }
+    void SetForceBufferFlush(bool v);
+    // Take effect at once on an open table.
+    uint8_t LockRetryCount() const { return m_LockRetryCount; }
+    void SetLockRetryCount(uint8_t v);
+    uint16_t LockWaitTime() const { return m_LockWaitTime; }
+    void SetLockWaitTime(uint16_t v);
+
+    // The active index by name ("" = primary index or natural order); on an
+    // open table the current record stays current; 10022 for an unknown name.
+    const std::string& IndexName() const { return m_IndexName; }
+    void SetIndexName(const std::string& name);
+    // Field names separated by ";", resolved to the index on those fields.
+    const std::string& IndexFieldNames() const { return m_IndexFieldNames; }
+    void SetIndexFieldNames(const std::string& names);
+    // Names of the named indexes, in slot order (the primary index is never
+    // listed). Reads the index file's descriptors, open or not.
+    std::vector<std::string> GetIndexNames();
+
+    // Exact search on the leading fields of the active index with values as
+    // texts (converted by the fields' types). On success the found record
+    // becomes current; otherwise the current record stays. "No index
+    // currently active" in natural order.
+    bool FindKey(const std::vector<std::string>& values);
+
+    // Filters. A text that does not compile raises the parser's error and
+    // leaves the previous filter in place. Setting Filtered moves to the
+    // first record, even when the value does not change.
+    const std::string& Filter() const { return m_FilterText; }
+    void SetFilter(const std::string& text);
+    const TFilterOptions& FilterOptions() const { return m_FilterOptions; }
+    void SetFilterOptions(const TFilterOptions& options);
+    bool Filtered() const { return m_Filtered; }
+    void SetFiltered(bool filtered);
+
+    TDataFile* DataFile() const { return m_File.get(); }
+    // BLOB content of a field of the active buffer (stored bytes).
+    std::string ReadBlob(const TField& field) override;
+    void WriteBlob(TField& field, const std::string& bytes) override;
+
+protected:
+    void InternalOpen() override;
+    void InternalClose() override;
+    void InternalFirst() override;
+    void InternalLast() override;
+    TGetResult GetRecord(std::vector<uint8_t>& buffer, TGetMode mode, bool doCheck) override;
+    size_t RecordBufferSize() const override;
+    void InternalInitRecord(std::vector<uint8_t>& buffer) override;
+    void InternalEdit() override;
+    void InternalPost() override;
+    void InternalCancel() override;
+    void InternalDelete() override;
+    void InternalRefresh() override;
+    bool GetFieldData(const TField& field, const std::vector<uint8_t>& buffer,
+                      std::vector<uint8_t>& value) const override;
+    void SetFieldData(TField& field, std::vector<uint8_t>& buffer, const uint8_t* value, size_t size) override;
+    int64_t GetRecordCount() override;
+    int64_t GetRecNo() override;
+    void InternalSetRecNo(int64_t n) override;
+
+private:
+    friend class TVeltraBlobStream;
+    void CheckInactive() const;
+    void BuildFields();
+    std::string ResolveIndexName() const;
+    void CloseBufferBlobs(std::vector<uint8_t>& buffer);
+    void InstallFilters();
+    void RemoveFilters();
+
+    std::string m_TableName;
+    bool m_Exclusive = false, m_ReadOnly = false, m_Strict = false, m_ForceFlush = false;
+    uint8_t m_LockRetryCount = 15;
+    uint16_t m_LockWaitTime = 100;
+    std::string m_IndexName, m_IndexFieldNames;
+    std::string m_FilterText;
+    TFilterOptions m_FilterOptions;
+    bool m_Filtered = false;
+    std::unique_ptr<TDataFile> m_File;
+    TFilterHandle m_ExpressionFilter = nullptr;
+    TFilterHandle m_CallbackFilter = nullptr;
+};
+
+// A byte stream over one BLOB field of a table's current record. Reading
+// mode reads the stored content; Write truncates the BLOB at once; ReadWrite
+// keeps it. Writing needs the dataset in edit or insert state ("Dataset not in
+// edit or insert mode") and a writable field ("Field '%s' cannot be
+// modified"). A stream that wrote marks the field modified when destroyed; one
+// that wrote nothing closes the BLOB again unless the field was modified.
+class TVeltraBlobStream {
+public:
+    enum class TMode { Read, Write, ReadWrite };
+    TVeltraBlobStream(TVeltraTable& table, TField& field, TMode mode);
+    ~TVeltraBlobStream();
+
+    int64_t Read(void* buffer, int64_t count);
+    int64_t Write(const void* buffer, int64_t count);
+    // origin: 0 start, 1 current, 2 end.
+    int64_t Seek(int64_t offset, int origin);
+    int64_t Size();
+    int64_t Position() const { return m_Position; }
+
+private:
+    TVeltraTable& m_Table;
+    TField& m_Field;
+    bool m_WasOpen;
+    bool m_Written = false;
+    int64_t m_Position = 0;
+};
+
+// Random access to the rows of a table for views: the record at any logical
+// position without moving the table's current record and without scanning.
+// Uses a second cursor on the table (a cloned data file) for shared tables,
+// and the table's own cursor, saved and restored around each read, for
+// exclusive ones. The rows follow the table's index, range and filters as
+// they were when the reader was made.
+class TRowReader {
+public:
+    explicit TRowReader(TVeltraTable& table);
+    ~TRowReader();
+    int64_t RowCount();
+    // The record image of row n (1-based); false when there is none.
+    bool ReadRow(int64_t n, std::vector<uint8_t>& record);
+
+private:
+    TVeltraTable& m_Table;
+    std::unique_ptr<TDataFile> m_Clone;
+};
+
+}  // namespace veltra
