@@ -254,3 +254,37 @@ TEST_F(VeltraTableTest, EditOfARecordHeldByAnotherProcessFails) {
     child.Send(0);
     EXPECT_EQ(child.ExitCode(), kChildOk);
 }
+
+TEST_F(VeltraTableTest, FiltersCountNumberAndSurviveBadText) {
+    auto t = Open("username");
+    t->SetFilter("[groupname] = 'staff'");
+    t->SetFiltered(true);
+    EXPECT_EQ(t->RecordCount(), 3);
+    EXPECT_EQ(t->FieldByName("username").AsString(), "anna");
+    EXPECT_EQ(t->RecNo(), 1);
+    EXPECT_EQ(Column(*t, "username"), (std::vector<std::string>{"anna", "carla", "emil"}));
+
+    EXPECT_THROW(t->SetFilter("[groupname] = "), EDatabaseError);  // the old filter stays
+    EXPECT_EQ(t->Filter(), "[groupname] = 'staff'");
+    EXPECT_EQ(t->RecordCount(), 3);
+
+    t->Last();
+    t->SetFiltered(true);  // unchanged, still back to the first record
+    EXPECT_EQ(t->FieldByName("username").AsString(), "anna");
+
+    t->SetFilterOptions({.CaseInsensitive = true});
+    t->SetFilter("[groupname] = 'STAFF' or [username] = 'dora'");
+    EXPECT_EQ(t->RecordCount(), 4);
+    t->SetFiltered(false);
+    EXPECT_EQ(t->RecordCount(), 5);
+
+    bool onlyB = true;
+    t->OnFilterRecord = [&](TDataSet& ds, bool& accept) {
+        accept = !onlyB || ds.FieldByName("username").AsString().front() == 'b';
+    };
+    t->SetFilter("");
+    t->Close();
+    t->SetFiltered(true);
+    t->Open();
+    EXPECT_EQ(Column(*t, "username"), (std::vector<std::string>{"ben"}));
+}
