@@ -293,6 +293,10 @@ private:
     void Reposition(bool natural, int32_t recordNo, const std::vector<uint8_t>& key);
     void RepositionOnCurrent();
     void WriteBack();
+    // The open BLOB in a BLOB field of a record buffer: 0, 10753 (not a BLOB
+    // field) or 10030 (no open BLOB), the codes left in the error context.
+    int OpenBlobOf(int fieldNo, const uint8_t* record, const TFieldDescriptor*& d, TBlobFile*& blob,
+                   int32_t& handle);
     std::vector<int> IndexSlots() const;  // primary (if any) and secondaries
     std::vector<uint8_t> KeyOf(int slot, const uint8_t* record) const;
     void PadKey(std::vector<uint8_t>& key, int fromByte, bool low) const;

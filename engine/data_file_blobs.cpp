@@ -16,15 +16,7 @@ namespace {
 // Leaves the code in the session's error context, as a raised error would,
 // so that the caller's CheckEngineResult names the table and the field.
 int Report(int code, const std::string& fileName, const std::string& fieldName) {
-    if (EngineStarted()) {
-        TErrorContext& ctx = CurrentSession().ErrorContext;
-        uint16_t os = ctx.OsError;
-        ctx = TErrorContext{};
-        ctx.OsError = os;
-        ctx.ErrorCode = uint16_t(code);
-        ctx.FileName = ShortString(fileName);
-        ctx.FieldName = ShortString(fieldName);
-    }
+    StoreEngineErrorContext(code, fileName, fieldName);
     return code;
 }
 
@@ -63,14 +55,23 @@ int TDataFile::OpenBlobField(int fieldNo, int mode, uint8_t* record) {
     return ecOK;
 }
 
-int TDataFile::CloseBlobField(int fieldNo, uint8_t* record) {
-    const TFieldDescriptor* d = BlobDescriptor(m_Descriptors, fieldNo);
-    TBlobFile* blob = BlobFile();
+int TDataFile::OpenBlobOf(int fieldNo, const uint8_t* record, const TFieldDescriptor*& d, TBlobFile*& blob,
+                          int32_t& handle) {
+    d = BlobDescriptor(m_Descriptors, fieldNo);
+    blob = BlobFile();
     if (!d || !blob) return Report(ecInvalidBlobField, FileName(), FieldLabel(m_Descriptors, fieldNo));
-    uint8_t* field = record + d->Offset();
-    int32_t handle = GetI32(field + 1);
+    handle = GetI32(record + d->Offset() + 1);
     if (!IsBlobHandle(handle) || !blob->IsBlobOpen(handle))
         return Report(ecInvalidBlobHandle, FileName(), d->Name());
+    return ecOK;
+}
+
+int TDataFile::CloseBlobField(int fieldNo, uint8_t* record) {
+    const TFieldDescriptor* d;
+    TBlobFile* blob;
+    int32_t handle;
+    if (int code = OpenBlobOf(fieldNo, record, d, blob, handle)) return code;
+    uint8_t* field = record + d->Offset();
     int32_t first = blob->CloseBlob(handle);
     PutI32(field + 1, first);
     SetNullByte(field, first != 0);
@@ -80,24 +81,20 @@ int TDataFile::CloseBlobField(int fieldNo, uint8_t* record) {
 int TDataFile::ReadBlobField(int fieldNo, const uint8_t* record, int64_t position, int64_t count,
                              uint8_t* buffer, int64_t& bytesRead) {
     bytesRead = 0;
-    const TFieldDescriptor* d = BlobDescriptor(m_Descriptors, fieldNo);
-    TBlobFile* blob = BlobFile();
-    if (!d || !blob) return Report(ecInvalidBlobField, FileName(), FieldLabel(m_Descriptors, fieldNo));
-    int32_t handle = GetI32(record + d->Offset() + 1);
-    if (!IsBlobHandle(handle) || !blob->IsBlobOpen(handle))
-        return Report(ecInvalidBlobHandle, FileName(), d->Name());
+    const TFieldDescriptor* d;
+    TBlobFile* blob;
+    int32_t handle;
+    if (int code = OpenBlobOf(fieldNo, record, d, blob, handle)) return code;
     return blob->ReadBlob(handle, position, count, buffer, bytesRead);
 }
 
 int TDataFile::WriteBlobField(int fieldNo, uint8_t* record, int64_t position, int64_t count,
                               const uint8_t* buffer) {
-    const TFieldDescriptor* d = BlobDescriptor(m_Descriptors, fieldNo);
-    TBlobFile* blob = BlobFile();
-    if (!d || !blob) return Report(ecInvalidBlobField, FileName(), FieldLabel(m_Descriptors, fieldNo));
+    const TFieldDescriptor* d;
+    TBlobFile* blob;
+    int32_t handle;
+    if (int code = OpenBlobOf(fieldNo, record, d, blob, handle)) return code;
     uint8_t* field = record + d->Offset();
-    int32_t handle = GetI32(field + 1);
-    if (!IsBlobHandle(handle) || !blob->IsBlobOpen(handle))
-        return Report(ecInvalidBlobHandle, FileName(), d->Name());
     int code = blob->WriteBlob(handle, position, count, buffer);
     int64_t size = 0;
     blob->GetBlobSize(handle, size);
@@ -106,13 +103,11 @@ int TDataFile::WriteBlobField(int fieldNo, uint8_t* record, int64_t position, in
 }
 
 int TDataFile::TruncateBlobField(int fieldNo, uint8_t* record, int64_t size) {
-    const TFieldDescriptor* d = BlobDescriptor(m_Descriptors, fieldNo);
-    TBlobFile* blob = BlobFile();
-    if (!d || !blob) return Report(ecInvalidBlobField, FileName(), FieldLabel(m_Descriptors, fieldNo));
+    const TFieldDescriptor* d;
+    TBlobFile* blob;
+    int32_t handle;
+    if (int code = OpenBlobOf(fieldNo, record, d, blob, handle)) return code;
     uint8_t* field = record + d->Offset();
-    int32_t handle = GetI32(field + 1);
-    if (!IsBlobHandle(handle) || !blob->IsBlobOpen(handle))
-        return Report(ecInvalidBlobHandle, FileName(), d->Name());
     int code = blob->TruncateBlob(handle, size);
     int64_t now = 0;
     blob->GetBlobSize(handle, now);
@@ -122,12 +117,10 @@ int TDataFile::TruncateBlobField(int fieldNo, uint8_t* record, int64_t size) {
 
 int TDataFile::BlobFieldSize(int fieldNo, const uint8_t* record, int64_t& size) {
     size = 0;
-    const TFieldDescriptor* d = BlobDescriptor(m_Descriptors, fieldNo);
-    TBlobFile* blob = BlobFile();
-    if (!d || !blob) return Report(ecInvalidBlobField, FileName(), FieldLabel(m_Descriptors, fieldNo));
-    int32_t handle = GetI32(record + d->Offset() + 1);
-    if (!IsBlobHandle(handle) || !blob->IsBlobOpen(handle))
-        return Report(ecInvalidBlobHandle, FileName(), d->Name());
+    const TFieldDescriptor* d;
+    TBlobFile* blob;
+    int32_t handle;
+    if (int code = OpenBlobOf(fieldNo, record, d, blob, handle)) return code;
     return blob->GetBlobSize(handle, size);
 }
 

@@ -145,6 +145,13 @@ void RaiseEngineError(int code, const std::string& fileName, const std::string& 
         }
         throw EVeltraEngineError(code, EngineErrorText(code, ctx));
     }
+    StoreEngineErrorContext(code, fileName, fieldName, indexName, extraText);
+    throw EVeltraEngineError(code, EngineErrorText(code, CurrentSession().ErrorContext));
+}
+
+void StoreEngineErrorContext(int code, const std::string& fileName, const std::string& fieldName,
+                             const std::string& indexName, const std::string& extraText) {
+    if (!EngineStarted()) return;
     TErrorContext& ctx = CurrentSession().ErrorContext;
     uint16_t os = ctx.OsError;
     ctx = TErrorContext{};
@@ -154,7 +161,6 @@ void RaiseEngineError(int code, const std::string& fileName, const std::string& 
     ctx.FieldName = ShortString(fieldName);
     ctx.IndexName = ShortString(indexName);
     ctx.ExtraText = ShortString(extraText);
-    throw EVeltraEngineError(code, EngineErrorText(code, ctx));
 }
 
 void CheckEngineResult(int code, const std::string& fileName) {

@@ -117,6 +117,12 @@ private:
                                    const std::string& indexName = {},
                                    const std::string& extraText = {});
 
+// Stores code and texts in the current session's error context as raising
+// would (keeping the OS error number), without raising; for operations that
+// report codes. Does nothing before EngineStartup.
+void StoreEngineErrorContext(int code, const std::string& fileName = {}, const std::string& fieldName = {},
+                             const std::string& indexName = {}, const std::string& extraText = {});
+
 // The message text for `code` built from the current session's context, cut
 // to 127 characters.
 std::string EngineErrorText(int code);
