@@ -8,6 +8,9 @@ packages=(
   g++ cmake ninja-build pkg-config
   libgtest-dev libgmock-dev
   libicu-dev
+  nlohmann-json3-dev
+  libsqlite3-dev
+  clang libclang-rt-14-dev llvm
 )
 
 missing=()
