@@ -23,6 +23,7 @@ struct TIndexVerifier::TWalk {
     std::vector<std::vector<int32_t>> Levels;  // page offsets per level, left to right
     std::vector<uint8_t> LastLeafKey;
     int LeafDepth = -1;
+    const TIndexEntryVisitor* Visitor = nullptr;
 
     void Problem(int32_t offset, const std::string& what) {
         if (Report.Problems.size() < 50)
@@ -31,9 +32,10 @@ struct TIndexVerifier::TWalk {
     }
 };
 
-TIndexReport TIndexVerifier::Verify(TIndexFile& index, int slot) {
+TIndexReport TIndexVerifier::Verify(TIndexFile& index, int slot, const TIndexEntryVisitor& visitor) {
     TIndexReport report;
     TWalk w{index, slot, report};
+    if (visitor) w.Visitor = &visitor;
     try {
         index.CursorOperation(
             [&] {
@@ -62,7 +64,14 @@ int64_t TIndexVerifier::WalkPage(TWalk& w, int32_t offset, int depth, std::vecto
         w.Problem(offset, "page reached twice");
         return 0;
     }
-    TPageRef p = w.Index.FetchPage(w.Slot, offset);
+    TPageRef p;
+    try {
+        p = w.Index.FetchPage(w.Slot, offset);
+    } catch (const EVeltraEngineError& e) {
+        // One unreadable page must not hide the rest of the tree.
+        w.Problem(offset, std::string("cannot be read: ") + e.what());
+        return 0;
+    }
     if (w.Levels.size() <= size_t(depth)) w.Levels.resize(size_t(depth) + 1);
     w.Levels[size_t(depth)].push_back(offset);
 
@@ -88,6 +97,8 @@ int64_t TIndexVerifier::WalkPage(TWalk& w, int32_t offset, int depth, std::vecto
                 w.Problem(offset, "first key not above the previous leaf's last key");
             w.LastLeafKey.assign(p->Key(p->Count() - 1), p->Key(p->Count() - 1) + k);
         }
+        if (w.Visitor)
+            for (int i = 0; i < p->Count(); ++i) (*w.Visitor)(w.Slot, p->Key(i), p->Link(i));
         return p->Count();
     }
     int64_t total = 0;
@@ -135,7 +146,7 @@ void TIndexVerifier::CheckFreeList(TWalk& w) {
     }
 }
 
-TIndexReport TIndexVerifier::VerifyAll(TIndexFile& index) {
+TIndexReport TIndexVerifier::VerifyAll(TIndexFile& index, const TIndexEntryVisitor& visitor) {
     TIndexReport all;
     std::set<int32_t> owned;
     std::vector<int> slots;
@@ -143,7 +154,7 @@ TIndexReport TIndexVerifier::VerifyAll(TIndexFile& index) {
     for (int s = 1; s <= index.IndexCount(); ++s) slots.push_back(s);
     slots.push_back(kDeletedIndexSlot);
     for (int slot : slots) {
-        TIndexReport r = Verify(index, slot);
+        TIndexReport r = Verify(index, slot, visitor);
         all.Problems.insert(all.Problems.end(), r.Problems.begin(), r.Problems.end());
         all.Entries += r.Entries;
         all.Depth = std::max(all.Depth, r.Depth);

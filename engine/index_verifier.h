@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -30,14 +31,21 @@ struct TIndexReport {
     std::string Text() const;
 };
 
+// Called for every leaf entry the walk meets, in tree order: the slot, the
+// entry's key (the slot's key size) and its record number as stored.
+using TIndexEntryVisitor = std::function<void(int slot, const uint8_t* key, int32_t recordNo)>;
+
 class TIndexVerifier {
 public:
     // Checks one slot (0..31). Reads pages through the index file's cache, so
     // it sees changes not yet flushed. Corruption that stops the walk is
-    // reported as a problem, not raised.
-    static TIndexReport Verify(TIndexFile& index, int slot);
+    // reported as a problem, not raised; a page that cannot be read is
+    // reported with its offset and the walk goes on with its siblings. The
+    // caller that wants the visitor called once per entry holds a read phase
+    // (or the table takes no locks), so the walk never starts over.
+    static TIndexReport Verify(TIndexFile& index, int slot, const TIndexEntryVisitor& visitor = {});
     // Checks every index in use and the checks across them.
-    static TIndexReport VerifyAll(TIndexFile& index);
+    static TIndexReport VerifyAll(TIndexFile& index, const TIndexEntryVisitor& visitor = {});
 
 private:
     struct TWalk;
