@@ -177,7 +177,8 @@ void TBlobWalk::Run() {
     if (size != m_End && !(t.Exclusive() && size < m_End))
         m_Run.Problem("BLOB file: " + Str(size) + " bytes; the header's end offset is " + Str(m_End) +
                       " (expected equal)");
-    if (size < m_End && !t.Exclusive()) m_End = kBlobHeaderSize + (size - kBlobHeaderSize) / m_B * m_B;
+    if (size < m_End && !t.Exclusive())
+        m_End = kBlobHeaderSize + std::max<int64_t>(0, size - kBlobHeaderSize) / m_B * m_B;
     m_Claim.assign(size_t((m_End - kBlobHeaderSize) / m_B), 0);
 
     WalkFreeList();
@@ -190,8 +191,9 @@ void TBlobWalk::Run() {
     const auto unclaimed = std::count(m_Claim.begin(), m_Claim.end(), 0);
     if (unclaimed > 0) {
         const auto first = std::find(m_Claim.begin(), m_Claim.end(), 0) - m_Claim.begin();
-        m_Run.Problem("BLOB file: " + Str(unclaimed) + " blocks are in no chain and not on the free list (the first is block " +
-                      Str(kBlobHeaderSize + first * m_B) + ")");
+        m_Run.Problem("BLOB file: " + Str(unclaimed) + (unclaimed == 1 ? " block is" : " blocks are") +
+                      " in no chain and not on the free list (the first is block " + Str(kBlobHeaderSize + first * m_B) +
+                      ")");
     }
 }
 

@@ -123,8 +123,9 @@ void FinishIndexChecks(TRun& run) {
     if (!run.IndexesWalked) return;
     for (int slot : run.KeySlots) {
         if (run.Missing[size_t(slot)] == 0) continue;
-        run.Problem(IndexLabel(run.Table, slot) + ": " + Str(run.Missing[size_t(slot)]) +
-                    " records have no entry (the first is " + run.RecordLabel(run.FirstMissing[size_t(slot)]) +
+        const int64_t missing = run.Missing[size_t(slot)];
+        run.Problem(IndexLabel(run.Table, slot) + ": " + Str(missing) + (missing == 1 ? " record has" : " records have") +
+                    " no entry (the first is " + run.RecordLabel(run.FirstMissing[size_t(slot)]) +
                     "); the tree is damaged, see above");
     }
     if (!run.RecordsComplete()) return;
