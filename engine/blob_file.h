@@ -147,6 +147,8 @@ public:
     // Writes dirty unpinned blocks sorted by offset, one write per run of
     // adjacent blocks (nothing while a change scope is open).
     void FlushBlocks();
+    // True when a change scope grew the block cache past its size.
+    bool OverCapacity() const { return CachedBlocks() > m_Capacity; }
     void DiscardBlocks();
     void UnpinAllBlocks();
 

@@ -444,6 +444,26 @@ void TIndexFile::FlushPages() {
     if (!changed.empty()) WritePages(changed);
 }
 
+bool TIndexFile::OverCapacity() const {
+    for (const auto& cache : m_Caches)
+        if (cache.Pages.size() > size_t(kPageCacheSize)) return true;
+    return false;
+}
+
+void TIndexFile::TrimPages() {
+    for (auto& cache : m_Caches) {
+        for (auto it = cache.Pages.end(); cache.Pages.size() > size_t(kPageCacheSize) && it != cache.Pages.begin();) {
+            auto at = std::prev(it);
+            if ((*at)->Changed || (*at)->Pins > 0) {
+                it = at;
+                continue;
+            }
+            cache.ByOffset.erase((*at)->Offset);
+            cache.Pages.erase(at);
+        }
+    }
+}
+
 // The cursor keeps where it was (its key) and is found again, in the pages
 // read anew, by the next cursor operation.
 void TIndexFile::InvalidatePages() {

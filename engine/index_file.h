@@ -162,6 +162,11 @@ public:
     // Writes changed, unpinned pages of every slot, sorted by offset, each run
     // of adjacent pages with one write.
     void FlushPages();
+    // True when a change scope grew a page cache past its size.
+    bool OverCapacity() const;
+    // Drops clean, unpinned pages, least recently used first, from every page
+    // cache that a change scope grew past its size.
+    void TrimPages();
     // Forgets every cached page (changed ones included) and the cursor's page;
     // the next cursor operation finds the cursor's key again.
     void InvalidatePages();

@@ -80,6 +80,20 @@ void TRecordCache::WriteDirty() {
     m_Writer(dirty);
 }
 
+void TRecordCache::Trim(const TRecord* keep) {
+    for (auto it = m_List.end(); m_List.size() > m_Capacity && it != m_List.begin();) {
+        auto at = std::prev(it);
+        TRecord* r = at->get();
+        if (r == keep || r->Dirty || r->PinCount > 0 || r->Marked) {
+            it = at;
+            continue;
+        }
+        if (r->PhysicalNo != 0) m_ByNumber.erase(r->PhysicalNo);
+        m_Position.erase(r);
+        m_List.erase(at);
+    }
+}
+
 void TRecordCache::ClearMarks() {
     for (auto& r : m_List) r->Marked = false;
 }

@@ -73,6 +73,9 @@ public:
     void Assign(TRecord* r, int32_t n);
     // Writes every dirty, unpinned buffer, sorted by number.
     void WriteDirty();
+    // Forgets clean, unpinned, unmarked buffers other than `keep`, least
+    // recently used first, while the cache holds more than its capacity.
+    void Trim(const TRecord* keep);
     void ClearMarks();
     void UnpinAll();
     void Clear();

@@ -100,10 +100,23 @@ void TDataFile::PadKey(std::vector<uint8_t>& key, int fromByte, bool low) const 
 }
 
 // Shared tables write every change before its write locks go; exclusive
-// ones keep it in the caches until they must make room or close.
+// ones keep it in the caches until they must make room or close. A change
+// scope never writes, so it grows a full cache instead of evicting; once the
+// change is committed an exclusive table writes what it holds when a cache
+// has grown past its size. Otherwise the caches of a long run of changes would
+// grow without end, and every eviction would search past all the dirty items.
 void TDataFile::WriteBack() {
     UnpinAll();
-    if (!Exclusive()) FlushBuffers(true);
+    if (!Exclusive()) {
+        FlushBuffers(true);
+    } else {
+        TBlobFile* blob = BlobFile();
+        if (m_Cache.Size() > m_Cache.Capacity() || m_Index->OverCapacity() || (blob && blob->OverCapacity())) {
+            FlushBuffers(false);
+            m_Cache.Trim(m_Current);
+            m_Index->TrimPages();
+        }
+    }
     RepinCurrent();
 }
 
