@@ -290,6 +290,7 @@ private:
     void FetchAtCursor(int direction);
     void CopyCurrentTo(uint8_t* buffer) const;
     void SetCurrent(TRecord* record);
+    void ReloadCurrent(int32_t n, int32_t id);
     void Reposition(bool natural, int32_t recordNo, const std::vector<uint8_t>& key);
     void RepositionOnCurrent();
     void WriteBack();

@@ -67,6 +67,23 @@ void TDataFile::FetchAtCursor(int direction) {
     }
 }
 
+// A write phase that found other processes' changes has forgotten every
+// cached record, the current one too. A modification or deletion goes on with
+// the record it was begun on, read again: slot n must still hold the record
+// with that ID (a locked record always does; an unlocked one may have been
+// deleted, and its slot reused), else 8710.
+void TDataFile::ReloadCurrent(int32_t n, int32_t id) {
+    if (m_Current) return;
+    if (n < 1 || n >= NextRecordNo()) Raise(ecRecordNotFound);
+    TFetchResult f = FetchRecord(n);
+    if (!f.Record) Raise(ecRecordNotFound);
+    if (f.Record->IsDeleted() || f.Record->RecordID() != id) {
+        f.Record->Unpin();
+        Raise(ecRecordNotFound);
+    }
+    m_Current = f.Record;
+}
+
 void TDataFile::CopyCurrentTo(uint8_t* buffer) const {
     if (buffer && m_Current) std::memcpy(buffer, m_Current->Buffer.data(), m_Current->Buffer.size());
 }
@@ -176,7 +193,7 @@ int TDataFile::GetCurrentRecord(uint8_t* buffer, bool lock) {
     TStrictReadPhase phase(*this);
     if (lock) {
         if (!m_Current || !m_Index->OnEntry()) Raise(ecRecordInUse);
-        const int32_t n = m_Current->PhysicalNo;
+        const int32_t n = m_Current->PhysicalNo, id = m_Current->RecordID();
         try {
             LockRecord(n);
         } catch (...) {
@@ -187,8 +204,10 @@ int TDataFile::GetCurrentRecord(uint8_t* buffer, bool lock) {
         }
         // Locking opened a read phase; when it found other processes' changes
         // the cached image is gone and the record is read again under the lock.
+        // Another process may have deleted the record and a later insertion
+        // reused its slot: the same slot with another ID is gone too.
         if (!m_Current) FetchAtCursor(+1);
-        bool gone = !m_Current || m_Current->PhysicalNo != n || m_Current->IsDeleted();
+        bool gone = !m_Current || m_Current->PhysicalNo != n || m_Current->IsDeleted() || m_Current->RecordID() != id;
         if (!m_StrictChangeDetection) EndRead();
         if (gone) {
             UnlockRecord(n);
@@ -505,12 +524,17 @@ void TDataFile::InsertRecord(uint8_t* buffer, bool reposition) {
 
 void TDataFile::ModifyRecord(uint8_t* buffer, bool unlock, bool reposition) {
     if (ReadOnly()) RaiseOsError(EACCES, FileName());
-    if (!m_Current) Raise(ecRecordNotFound);
+    // Reading a BLOB of the locked record may have opened a read phase that
+    // found other processes' changes and forgot the cached current record;
+    // the cursor still stands on it, and the buffer holds its ID.
+    const int32_t locked = m_Current ? m_Current->PhysicalNo : m_Index->OnEntry() ? m_Index->CurrentRecord() : 0;
+    const int32_t lockedId = m_Current ? m_Current->RecordID() : GetI32(buffer + 5);
+    if (locked == 0) Raise(ecRecordNotFound);
     BeginWrite();
     TBlobFile* blob = BlobFieldCount() != 0 ? BlobFile() : nullptr;
     std::vector<TOpenBlobState> blobs = SaveOpenBlobs(blob);
     try {
-        if (!m_Current) Raise(ecRecordNotFound);  // another process's change discarded it
+        ReloadCurrent(locked, lockedId);
         ValidateRecord(buffer);
         TRecord* r = m_Current;
         const int32_t n = r->PhysicalNo;
@@ -551,6 +575,7 @@ void TDataFile::ModifyRecord(uint8_t* buffer, bool unlock, bool reposition) {
 void TDataFile::DeleteRecord(bool reposition) {
     if (ReadOnly()) RaiseOsError(EACCES, FileName());
     if (!m_Current) Raise(ecRecordNotFound);
+    const int32_t current = m_Current->PhysicalNo, currentId = m_Current->RecordID();
     BeginWrite();
     int32_t n = 0;
     bool locked = false;
@@ -564,7 +589,7 @@ void TDataFile::DeleteRecord(bool reposition) {
         EndWrite();
     };
     try {
-        if (!m_Current) Raise(ecRecordNotFound);
+        ReloadCurrent(current, currentId);
         TRecord* r = m_Current;
         n = r->PhysicalNo;
         LockRecord(n);

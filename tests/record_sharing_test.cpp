@@ -4,10 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <functional>
 #include <thread>
 
 #include "child_process.h"
 #include "engine/index_verifier.h"
+#include "engine/table_verifier.h"
 #include "test_util.h"
 
 using namespace veltra;
@@ -172,4 +174,117 @@ TEST_F(RecordSharingTest, AReaderNeverSeesAHalfWrittenRecord) {
     }
     EXPECT_EQ(child.ExitCode(), kChildOk);
     EXPECT_GT(checks, 1);
+}
+
+// ------------------------------------------------ changes made in between
+
+namespace {
+
+// Positions a client on the record with this ID without locking it.
+bool FindId(TClient& c, int32_t id) {
+    std::vector<uint8_t> key(5);
+    key[0] = 1;
+    PutKeyRecordId(&key[1], id);
+    c.Table.SelectIndexByName("");
+    return c.Table.FindKey(nullptr, key.data(), 1, c.Buffer.data());
+}
+
+int32_t CurrentId(TClient& c) { return GetI32(&c.Buffer[5]); }
+
+// Runs `body` on a client of its own in a child process and waits for it.
+int InOtherProcess(const std::string& path, const std::function<void(TClient&)>& body) {
+    TChildProcess child([&](TChildChannel&) {
+        TClient other(path);
+        body(other);
+        return kChildOk;
+    });
+    return child.Started() ? child.ExitCode() : -1;
+}
+
+}  // namespace
+
+// Another process writes while this one holds a record lock: the post goes
+// through on the locked record, whether the cached copy was forgotten by the
+// write phase itself or earlier, by a BLOB read that found the change.
+TEST_F(RecordSharingTest, AnEditPostsAfterAnotherProcessChangedTheTable) {
+    for (bool readBlobFirst : {false, true}) {
+        SCOPED_TRACE(readBlobFirst ? "BLOB read before the post" : "post at once");
+        TTestDir dir;
+        const std::string path = CreateSmallTable(dir / "log.dat", 0);
+        TClient me(path);
+        me.Insert("one", NotesFor(1));
+        me.Insert("two", NotesFor(2));
+        ASSERT_EQ(me.Edit(1), 0);
+        ASSERT_EQ(InOtherProcess(path, [](TClient& other) { other.Insert("three", NotesFor(3)); }), kChildOk);
+        if (readBlobFirst) {
+            EXPECT_EQ(me.Notes(), NotesFor(1));
+        }
+        me.Put("one, edited", NotesFor(11));
+        me.Table.ModifyRecord(me.Buffer.data(), true, true);
+        me.CloseBlobs();
+
+        TClient reader(path);
+        ASSERT_TRUE(FindId(reader, 1));
+        EXPECT_EQ(reader.Title(), "one, edited");
+        EXPECT_EQ(reader.Notes(), NotesFor(11));
+        EXPECT_EQ(reader.Table.RecordCount(), 3);
+        TTableReport report = VerifyTable(reader.Table);
+        EXPECT_TRUE(report.Ok()) << report.Text();
+    }
+}
+
+// A record shown (not locked) while another process changes the table is
+// deleted when it is still there, and refused with 8710 when the other
+// process deleted it and a new record took its slot; the new record stays.
+TEST_F(RecordSharingTest, ADeleteAfterAnotherProcessChangedTheTable) {
+    struct TCase {
+        const char* Name;
+        bool DeleteFirst;  // the other process deletes the shown record before inserting
+        int Expected;
+        int64_t CountAfter;
+    };
+    for (const TCase& c : {TCase{"other record inserted", false, 0, 1}, TCase{"slot reused", true, 8710, 1}}) {
+        SCOPED_TRACE(c.Name);
+        TTestDir dir;
+        const std::string path = CreateSmallTable(dir / "log.dat", 0);
+        TClient me(path);
+        me.Insert("one", NotesFor(1));
+        ASSERT_TRUE(FindId(me, 1));
+        ASSERT_EQ(InOtherProcess(path, [&](TClient& other) {
+                      if (c.DeleteFirst) {
+                          if (!FindId(other, 1)) ::_exit(kChildCheckFailed);
+                          other.Table.DeleteRecord(true);
+                      }
+                      other.Insert("two", NotesFor(2));
+                  }),
+                  kChildOk);
+        EXPECT_EQ(EngineErrorOf([&] { me.Table.DeleteRecord(true); }), c.Expected);
+        TClient reader(path);
+        EXPECT_EQ(reader.Table.RecordCount(), c.CountAfter);
+        EXPECT_EQ(FindId(reader, 2), true);  // the other process's record is never the one deleted
+        TTableReport report = VerifyTable(reader.Table);
+        EXPECT_TRUE(report.Ok()) << report.Text();
+    }
+}
+
+// Locking the shown record after another process deleted it and a new
+// record took its slot is refused (8710); it does not lock and load the new
+// record in its place.
+TEST_F(RecordSharingTest, LockingARecordWhoseSlotWasReusedIsRefused) {
+    TClient me(m_Path);
+    me.Insert("one", NotesFor(1));
+    ASSERT_TRUE(FindId(me, 1));
+    ASSERT_EQ(InOtherProcess(m_Path,
+                             [](TClient& other) {
+                                 if (!FindId(other, 1)) ::_exit(kChildCheckFailed);
+                                 other.Table.DeleteRecord(true);
+                                 other.Insert("two", NotesFor(2));
+                             }),
+              kChildOk);
+    EXPECT_EQ(me.Table.GetCurrentRecord(me.Buffer.data(), true), ecRecordNotFound);
+    EXPECT_TRUE(me.Table.LockedRecords().empty());
+    ASSERT_TRUE(FindId(me, 2));
+    EXPECT_EQ(CurrentId(me), 2);
+    EXPECT_EQ(me.Table.GetCurrentRecord(me.Buffer.data(), true), 0);
+    EXPECT_EQ(me.Title(), "two");
 }
