@@ -32,7 +32,7 @@ int TIndexFile::LowerBound(const TPage& page, const uint8_t* key, int length, in
 
 // The child under entry `pos`, checked against where it must sit in the tree.
 TPageRef TIndexFile::ChildOf(int slot, const TPage& parent, int pos, int depth) {
-    if (depth > kMaxTreeDepth) Corrupt();
+    if (depth > kMaxTreeDepth || pos < 0 || pos >= parent.Count()) Corrupt();
     TPageRef child = FetchPage(slot, parent.Link(pos));
     if (child->IsRoot() || child->Count() == 0 || child->Offset == parent.Offset) Corrupt();
     child->Parent = parent.Offset;
@@ -338,6 +338,7 @@ int64_t TIndexFile::CountTo(int slot, const uint8_t* key, int length, bool inclu
         return inclusive ? UpperBound(p, key, length, slot) : LowerBound(p, key, length, slot);
     };
     TPageRef page = FetchPage(slot, Root(slot));
+    if (!page->IsRoot() || page->Count() == 0) Corrupt();
     int64_t before = 0;
     int depth = 0;
     while (!page->IsLeaf()) {

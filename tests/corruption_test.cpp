@@ -274,6 +274,28 @@ TEST_F(CorruptionTest, IndexFileDamageIsReportedByKind) {
     });
 }
 
+// Key searches and range counts descend from the root without the cursor's
+// walk: a root that claims to be a multi-level root but holds no entries is
+// 8965 for each of them, never a child link read past the page's entries.
+TEST_F(CorruptionTest, KeySearchesOnAnEmptyMultiLevelRootReportCorruption) {
+    const int32_t primaryRoot = GetI32(&m_Pristine[kIndexFile][IndexSlotAt(0) + id::Root]);
+    Damage(kIndexFile, [&](TBytes& b) {
+        b[size_t(primaryRoot) + kPageKindAt] = pkRoot;
+        PutI16(&b[size_t(primaryRoot) + kPageCountAt], 0);
+    });
+    TDataFile table;
+    table.SetFileName(m_Paths[kDataFile]);
+    table.OpenTable();
+    TIndexFile& index = table.IndexFile();
+    const int k = index.Layout(0).KeySize;
+    const std::vector<uint8_t> low(size_t(k), 0), high(size_t(k), 0xFF);
+    index.SelectIndex(0);
+    EXPECT_EQ(EngineErrorOf([&] { index.FindNearest(low.data(), false, k); }), ecIndexBuffersCorrupt);
+    EXPECT_EQ(EngineErrorOf([&] { index.CountKeysInRange(0, low.data(), high.data(), k); }),
+              ecIndexBuffersCorrupt);
+    table.CloseTable();
+}
+
 // ----------------------------------------------------------------- BLOB file
 
 TEST_F(CorruptionTest, BlobFileDamageIsReportedByKind) {

@@ -1,0 +1,10 @@
+// libFuzzer entry of fuzz_table (input format in fuzz_input.h).
+#include <cstddef>
+#include <cstdint>
+
+#include "fuzz_input.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    veltra_fuzz::RunTableInput(data, size);
+    return 0;
+}
