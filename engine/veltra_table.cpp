@@ -342,12 +342,16 @@ std::vector<std::string> TVeltraTable::GetIndexNames() {
 }
 
 bool TVeltraTable::FindKey(const std::vector<std::string>& values) {
+    return FindKeyWith(values.size(), [&](size_t i, TField& field) { field.SetAsString(values[i]); });
+}
+
+bool TVeltraTable::FindKeyWith(size_t count, const std::function<void(size_t, TField&)>& assign) {
     CheckActive();
     CheckBrowseMode();
     TIndexFile& ix = m_File->IndexFile();
     if (ix.NaturalOrder()) throw EDatabaseError("No index currently active");
     const TKeyLayout& layout = ix.CurrentLayout();
-    if (values.size() > layout.Fields.size()) throw EDatabaseError("Field index out of range");
+    if (count > layout.Fields.size()) throw EDatabaseError("Field index out of range");
     // Build the search record in the set-key state through the key fields.
     std::vector<uint8_t> saved = ActiveBuffer();
     std::vector<uint8_t> key(RecordBufferSize());
@@ -355,14 +359,14 @@ bool TVeltraTable::FindKey(const std::vector<std::string>& values) {
     ActiveBuffer() = key;
     SetState(TDataSetState::SetKey);
     try {
-        for (size_t i = 0; i < values.size(); ++i) {
+        for (size_t i = 0; i < count; ++i) {
             TField* field = nullptr;
             for (const auto& f : Fields())
                 if (f->FieldNo() == layout.Fields[i].FieldNo) field = f.get();
             if (!field)
                 throw EDatabaseError("Cannot access index field '" +
                                      m_File->FieldDescriptor(layout.Fields[i].FieldNo).Name() + "'");
-            field->SetAsString(values[i]);
+            assign(i, *field);
         }
         key = ActiveBuffer();
     } catch (...) {
@@ -374,7 +378,7 @@ bool TVeltraTable::FindKey(const std::vector<std::string>& values) {
     SetState(TDataSetState::Browse);
 
     std::vector<uint8_t> bookmark = m_File->GetBookmark();
-    bool found = m_File->FindKey(key.data(), nullptr, int(values.size()), nullptr);
+    bool found = m_File->FindKey(key.data(), nullptr, int(count), nullptr);
     if (!found) {
         if (!bookmark.empty()) m_File->GotoBookmark(bookmark);
         return false;

@@ -79,6 +79,11 @@ public:
     // becomes current; otherwise the current record stays. "No index
     // currently active" in natural order.
     bool FindKey(const std::vector<std::string>& values);
+    // The same with the search values assigned by `assign(i, field)` to the
+    // first `count` key fields, in the set-key state (so read-only fields
+    // such as the auto-increment field take values too). Whatever `assign`
+    // raises leaves the table as it was.
+    bool FindKeyWith(size_t count, const std::function<void(size_t, TField&)>& assign);
 
     // Filters. A text that does not compile raises the parser's error and
     // leaves the previous filter in place. Setting Filtered moves to the

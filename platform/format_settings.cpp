@@ -364,8 +364,8 @@ TFormatSettings& CurrentSettings() {
     return settings;
 }
 
-std::mutex& ScopeMutex() {
-    static std::mutex mutex;
+std::recursive_mutex& ScopeMutex() {
+    static std::recursive_mutex mutex;
     return mutex;
 }
 

@@ -54,7 +54,9 @@ const TFormatSettings& FormatSettings();
 
 // Saves the process-wide settings, installs `settings` and restores the saved
 // ones at destruction; holds a process-wide lock for its whole life, so only
-// one thread converts with switched settings at a time. Not reentrant.
+// one thread converts with switched settings at a time. Scopes nest on one
+// thread (a caller's scope around an engine call that opens its own): the
+// lock is recursive and each scope restores what it found.
 class TFormatSettingsScope {
 public:
     explicit TFormatSettingsScope(const TFormatSettings& settings);
@@ -65,7 +67,7 @@ public:
     TFormatSettingsScope& operator=(const TFormatSettingsScope&) = delete;
 
 private:
-    std::unique_lock<std::mutex> m_Lock;
+    std::unique_lock<std::recursive_mutex> m_Lock;
     TFormatSettings m_Saved;
 };
 

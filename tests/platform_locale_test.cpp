@@ -379,6 +379,21 @@ TEST(FormatSettingsScope, InstallsAndRestores) {
     EXPECT_EQ(FormatSettings(), UsFormatSettings());
 }
 
+// A caller's scope around an engine call that opens its own scope: the inner
+// one must not wait for the outer (same thread) and must restore it.
+TEST(FormatSettingsScope, NestsOnOneThread) {
+    const TFormatSettings german = LocaleFormatSettings(kDeDe);
+    {
+        TFormatSettingsScope outer(german);
+        {
+            TFormatSettingsScope inner(0, 0);
+            EXPECT_EQ(FormatSettings(), UsFormatSettings());
+        }
+        EXPECT_EQ(FormatSettings(), german);
+    }
+    EXPECT_EQ(FormatSettings(), UsFormatSettings());
+}
+
 TEST(FormatSettingsScope, ThreadsDoNotInterleave) {
     const TFormatSettings german = LocaleFormatSettings(kDeDe);
     const TFormatSettings french = LocaleFormatSettings(kFrFr);
