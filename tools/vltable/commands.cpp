@@ -134,6 +134,33 @@ void LocateId(TVeltraTable& t, int64_t id) {
     throw ENotFound("record " + std::to_string(id) + " not found");
 }
 
+// Holds one read phase over a batch of records while a shared table is read
+// from start to end. On its own every cursor step is a read phase: a lock
+// round trip and a look at three file headers per record. A batch of 256
+// records holds the read lock for milliseconds, well inside the time writers
+// retry for, and the engine still notices other processes' changes at the
+// start of each batch (and keeps the cursor where it was).
+class TReadBatch {
+public:
+    explicit TReadBatch(TDataFile& file) : m_File(file) { m_File.BeginRead(); }
+    ~TReadBatch() {
+        try {
+            m_File.EndRead();
+        } catch (...) {
+            // Closing the table releases the lock in any case.
+        }
+    }
+    void Step() {
+        if (++m_Count % 256 != 0) return;
+        m_File.EndRead();
+        m_File.BeginRead();
+    }
+
+private:
+    TDataFile& m_File;
+    int64_t m_Count = 0;
+};
+
 std::string ReadAll(std::istream& in) {
     std::ostringstream text;
     text << in.rdbuf();
@@ -203,7 +230,8 @@ int Dump(const TOptions& o) {
         Out(CsvRow(names));
     }
     std::string chunk;
-    for (t.First(); !t.Eof(); t.Next()) {
+    TReadBatch batch(*t.DataFile());
+    for (t.First(); !t.Eof(); t.Next(), batch.Step()) {
         if (csv) {
             std::vector<std::string> cells;
             for (TField* f : fields) cells.push_back(FieldToText(t, *f));
