@@ -79,7 +79,7 @@ void TDataFile::OpenTable() {
         ReadDescriptors();
         BuildCollation();
         m_Stats = {};
-        m_Cache.Configure(RecordSize());
+        m_Cache.Configure(RecordSize(), m_RecordCacheBytes);
 
         for (TFileHandler* f : {static_cast<TFileHandler*>(m_Index.get()),
                                 static_cast<TFileHandler*>(m_Blob.get())}) {
@@ -305,7 +305,7 @@ TFieldDescriptor TDataFile::FieldDescriptorByName(const std::string& name) const
 
 void TDataFile::Pin(TRecord& r) {
     if (r.PinCount >= kMaxPins) Raise(ecRecordBuffersCorrupt);
-    ++r.PinCount;
+    m_Cache.Pin(&r);
 }
 
 bool TDataFile::HasPrimaryIndex() const { return m_Index->HasPrimaryIndex(); }
@@ -322,7 +322,8 @@ TRecord* TDataFile::AppendSlot() {
     TRecord* r = m_Cache.TakeBuffer();
     if (!r) Raise(ecRecordBuffersCorrupt);
     m_Cache.Assign(r, n);
-    r->PinCount = 1;
+    r->PinCount = 0;
+    m_Cache.Pin(r);
     r->Dirty = false;
     SetHeaderI32(dh::NextRecordNo, n + 1);
     return r;
@@ -397,7 +398,7 @@ TFetchResult TDataFile::FetchRecord(int32_t n, TReadAhead readAhead, int directi
     if (!target) Raise(ecRecordBuffersCorrupt);
     m_Cache.Assign(target, n);
     LoadRecord(*target, &block[size_t(n - first) * size_t(rs)], n);
-    target->Marked = true;
+    m_Cache.Mark(target);
     for (int32_t i = 0; i < count; ++i) {
         int32_t slot = first + i;
         if (slot == n) continue;
@@ -406,11 +407,11 @@ TFetchResult TDataFile::FetchRecord(int32_t n, TReadAhead readAhead, int directi
             if (cached->PinCount == 0 && !cached->Dirty) LoadRecord(*cached, image, slot);
             continue;
         }
-        TRecord* r = m_Cache.TakeBuffer();
+        TRecord* r = m_Cache.TakeFreeBuffer();
         if (!r) break;
         m_Cache.Assign(r, slot);
         LoadRecord(*r, image, slot);
-        r->Marked = true;
+        m_Cache.Mark(r);
     }
     m_Cache.ClearMarks();
     m_Cache.Touch(target);

@@ -87,6 +87,9 @@ public:
     void SetLockRetryCount(uint8_t v) { m_LockRetryCount = v; }
     uint16_t LockWaitTime() const { return m_LockWaitTime; }
     void SetLockWaitTime(uint16_t v) { m_LockWaitTime = v; }
+    // Bytes of record images the record cache holds, taken at the next open;
+    // 0 (the default) means kRecordCacheBytes.
+    void SetRecordCacheBytes(size_t bytes) { m_RecordCacheBytes = bytes; }
     // Called while the session lacks the table's password; returns true when
     // it added a password to the session.
     void SetPasswordCallback(std::function<bool()> callback) { m_PasswordCallback = std::move(callback); }
@@ -320,6 +323,7 @@ private:
     bool m_ForceBufferFlush = false;
     uint8_t m_LockRetryCount = 15;
     uint16_t m_LockWaitTime = 100;
+    size_t m_RecordCacheBytes = 0;
     bool m_HasChecks = false, m_HasDefaults = false, m_HasComputed = false;
 
     // Lock state.

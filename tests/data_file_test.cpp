@@ -56,10 +56,11 @@ protected:
         RemoveAllPasswords();
     }
 
-    std::unique_ptr<TDataFile> Open(const std::string& path, bool exclusive = false) {
+    std::unique_ptr<TDataFile> Open(const std::string& path, bool exclusive = false, size_t cacheBytes = 0) {
         auto t = std::make_unique<TDataFile>();
         t->SetFileName(path);
         t->SetExclusive(exclusive);
+        t->SetRecordCacheBytes(cacheBytes);
         t->OpenTable();
         return t;
     }
@@ -412,7 +413,7 @@ TTableDef WideDef() {
     def.Fields = {{"ID", ftInteger, kSubTypeAutoInc}};
     for (int i = 0; i < 4; ++i) def.Fields.push_back({"S" + std::to_string(i), ftString, 0, 250});
     def.Indexes = {{.Primary = true, .Fields = {"ID"}}};
-    return def;  // record size 9 + 4 x 252 = 1017: a cache of 128 records
+    return def;  // record size 9 + 4 x 252 = 1017: a cache of 128 records in 131070 bytes
 }
 
 }  // namespace
@@ -453,7 +454,7 @@ TEST_F(DataFileTest, DirtyRecordsAreWrittenSortedAndCoalesced) {
 TEST_F(DataFileTest, CacheEvictsCleanThenWritesDirtyAndNeverPinned) {
     std::string path = m_Dir / "wide.dat";
     CreateTable(path, WideDef());
-    auto t = Open(path, true);
+    auto t = Open(path, true, 131070);
     ASSERT_EQ(t->CacheCapacity(), 128u);
     std::vector<TRecord*> pinned;
     for (int i = 0; i < 128; ++i) {

@@ -683,6 +683,7 @@ TEST_F(FilterTest, AnotherProcessChangeFoundWhileReadingRecordsIsAnswered) {
     const std::string path = veltra_test::CreateSmallTable(m_Dir / "shared.dat", records);
     TDataFile t;
     t.SetFileName(path);
+    t.SetRecordCacheBytes(131070);
     t.OpenTable();
     // An active filter keeps the cursor in bitmap mode, so the bitmaps are
     // rebuilt at once when the change is found; the record cache keeps only
