@@ -52,7 +52,9 @@ namespace veltra {
 class TDataFile;
 class TIndexFile;
 
-constexpr int kPageCacheSize = 31;
+// Pages cached per index: enough for every page of the indexes of a log of
+// some hundred thousand tickets (4 MB of page images per index at most).
+constexpr int kPageCacheSize = 1024;
 constexpr int kMaxTreeDepth = 64;
 constexpr int kMaxFilters = 128;
 
