@@ -1,6 +1,7 @@
 // Body of fuzz_table: one arbitrary table opened and read through every path
 // a reader of a damaged table may take.
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -71,6 +72,7 @@ void WalkDataFile(const std::string& path, uint8_t options) {
     table.SetLockRetryCount(0);
     table.SetLockWaitTime(0);
     table.OpenTable();
+    TIndexFile& index = table.IndexFile();
 
     for (int32_t n = 1; n < table.NextRecordNo(); ++n) {
         TFetchResult f = table.FetchRecord(n, n % 2 ? TReadAhead::Physical : TReadAhead::None);
@@ -81,9 +83,10 @@ void WalkDataFile(const std::string& path, uint8_t options) {
     }
 
     std::vector<std::string> names{""};
-    TIndexFile& index = table.IndexFile();
     for (int slot = 1; slot <= index.IndexCount(); ++slot) names.push_back(index.IndexName(slot));
     std::vector<uint8_t> buffer(size_t(table.RecordSize()));
+    // Per index: records walked forwards, backwards, and the record count.
+    std::vector<std::array<int64_t, 3>> counts;
     for (const std::string& name : names) {
         table.SelectIndexByName(name);
         int64_t steps = 0, forward = 0, backward = 0;
@@ -101,7 +104,17 @@ void WalkDataFile(const std::string& path, uint8_t options) {
             ++backward;
         }
         if (rc != ecBOF) CheckEngineResult(rc);
-        table.RecordCount();
+        counts.push_back({forward, backward, table.RecordCount()});
+        // Key searches and a range on the first record's key.
+        table.FirstRecord();
+        if (!index.NaturalOrder() && table.NextRecord(buffer.data()) == ecOK) {
+            const std::vector<uint8_t> first = buffer;
+            table.FindKey(first.data(), nullptr, 1, buffer.data());
+            table.SetRange(first.data(), 1, first.data(), 1);
+            table.FirstRecord();
+            while (table.NextRecord(buffer.data()) == ecOK) CountStep(steps, "walk in a range");
+            table.CancelRange();
+        }
         if (forward > 0) {
             table.GotoRecordNumber(1 + forward / 2);
             if (table.GetCurrentRecord(buffer.data(), false) == ecOK) {
@@ -122,7 +135,13 @@ void WalkDataFile(const std::string& path, uint8_t options) {
         }
         for (index.Last(); index.OnEntry(); index.MoveBy(-1)) CountStep(steps, "index cursor backwards");
     }
-    VerifyTable(table, {.MaxProblems = 50});
+    // A table the verifier passes is one every walk reads completely.
+    const TTableReport report = VerifyTable(table, {.MaxProblems = 50});
+    for (size_t i = 0; i < counts.size() && report.Ok(); ++i)
+        if (counts[i][0] != counts[i][1] || counts[i][0] != counts[i][2])
+            Fault("index '" + names[i] + "' walks " + std::to_string(counts[i][0]) + " records forwards, " +
+                  std::to_string(counts[i][1]) + " backwards and counts " + std::to_string(counts[i][2]) +
+                  ", yet the verifier finds no problem");
     table.CloseTable();
 }
 

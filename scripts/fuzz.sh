@@ -45,7 +45,7 @@ for target in $targets; do
   rm -rf "$findings"
   mkdir -p "$corpus" "$findings"
   args=(-max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -malloc_limit_mb=512
-        -max_len=65536 -print_final_stats=1 -artifact_prefix="$findings/")
+        -max_len=80000 -print_final_stats=1 -artifact_prefix="$findings/")
   if [ "$jobs" -gt 1 ]; then
     args+=(-fork="$jobs" -ignore_crashes=0)
   fi
