@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <exception>
 
 #include "errors.h"
 #include "filter_eval.h"
@@ -270,6 +271,31 @@ std::string TVeltraTable::ReadBlob(const TField& field) {
     if (buffer.size() != RecordBufferSize()) return {};
     const int f = field.FieldNo();
     const bool wasOpen = m_File->IsBlobFieldOpen(f, buffer.data());
+    // A record shown while other processes work may be older than the files:
+    // its BLOB chain may have been freed and its blocks reused since. The BLOB
+    // is read in one read phase with the record as it is now, and a browsed
+    // record that changed takes its new image, so that the fields and the
+    // BLOB shown belong to one version. A record deleted meanwhile has none.
+    const bool ownPhase = !wasOpen && !m_File->InReadPhase() && !m_File->InWritePhase();
+    struct TPhase {
+        TDataFile& File;
+        bool Active;
+        // A failure to release must not hide the error that is unwinding.
+        ~TPhase() noexcept(false) {
+            if (!Active) return;
+            try {
+                File.EndRead();
+            } catch (const EVeltraEngineError&) {
+                if (std::uncaught_exceptions() == 0) throw;
+            }
+        }
+    } phase{*m_File, false};
+    if (ownPhase) {
+        m_File->BeginRead();
+        phase.Active = m_File->InReadPhase();
+    }
+    if (!wasOpen && State() == TDataSetState::Browse && !m_File->LocksDisabled() && !RefreshBrowsedImage(buffer))
+        return {};
     if (!wasOpen) CheckEngineResult(m_File->OpenBlobField(f, kBlobRead, buffer.data()), m_File->FileName());
     int64_t size = 0, got = 0;
     CheckEngineResult(m_File->BlobFieldSize(f, buffer.data(), size), m_File->FileName());
@@ -280,6 +306,18 @@ std::string TVeltraTable::ReadBlob(const TField& field) {
             m_File->FileName());
     if (!wasOpen) m_File->CloseBlobField(f, buffer.data());
     return bytes;
+}
+
+bool TVeltraTable::RefreshBrowsedImage(std::vector<uint8_t>& buffer) {
+    const int32_t n = GetI32(&buffer[1]), id = GetI32(&buffer[5]);
+    if (buffer[0] != 0 || n < 1 || n >= m_File->NextRecordNo()) return false;
+    TFetchResult fetched = m_File->FetchRecord(n);
+    TRecord* r = fetched.Record;
+    if (!r) return false;
+    const bool same = !r->IsDeleted() && r->RecordID() == id;
+    if (same) std::copy(r->Buffer.begin(), r->Buffer.end(), buffer.begin());
+    r->Unpin();
+    return same;
 }
 
 void TVeltraTable::WriteBlob(TField& field, const std::string& bytes) {

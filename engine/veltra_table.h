@@ -126,6 +126,10 @@ private:
     void BuildFields();
     std::string ResolveIndexName() const;
     void CloseBufferBlobs(std::vector<uint8_t>& buffer);
+    // Replaces a browsed record image by the record as it is in the file
+    // now (read in the caller's read phase); false when its slot no longer
+    // holds that record.
+    bool RefreshBrowsedImage(std::vector<uint8_t>& buffer);
     void InstallFilters();
     void RemoveFilters();
 

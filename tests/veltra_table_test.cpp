@@ -288,3 +288,38 @@ TEST_F(VeltraTableTest, FiltersCountNumberAndSurviveBadText) {
     t->Open();
     EXPECT_EQ(Column(*t, "username"), (std::vector<std::string>{"ben"}));
 }
+
+// A browsed record whose BLOB another process rewrote, after a third record
+// took the BLOB's old blocks: reading the BLOB shows the record's new BLOB and
+// its new fields, never the other record's blocks or nothing.
+TEST_F(VeltraTableTest, ABrowsedRecordReadsItsBlobAsItIsNow) {
+    auto t = Open();
+    ASSERT_TRUE(t->FindKey({"1"}));
+    t->Edit();
+    t->FieldByName("notes").SetAsString(std::string(1500, 'A'));
+    t->Post();
+    t->First();  // anna, ID 1: its image is in the buffer, its BLOB not read
+    ASSERT_EQ(t->FieldByName("username").AsString(), "anna");
+
+    TChildProcess child([&](TChildChannel& c) {
+        auto edit = [&](const char* id, const std::string& notes, const char* group) {
+            TVeltraTable other;
+            other.SetTableName(m_Path);
+            other.Open();
+            c.Check(other.FindKey({id}), "finds the record");
+            other.Edit();
+            other.FieldByName("notes").SetAsString(notes);
+            if (group) other.FieldByName("groupname").SetAsString(group);
+            other.Post();
+        };
+        edit("1", "", nullptr);                        // frees anna's blocks
+        edit("2", std::string(1500, 'B'), nullptr);    // ben takes them
+        edit("1", std::string(700, 'C'), "moved");     // anna gets new ones
+        return kChildOk;
+    });
+    ASSERT_TRUE(child.Started());
+    ASSERT_EQ(child.ExitCode(), kChildOk);
+    EXPECT_EQ(t->FieldByName("notes").AsString(), std::string(700, 'C'));
+    EXPECT_EQ(t->FieldByName("groupname").AsString(), "moved");
+    EXPECT_EQ(t->FieldByName("username").AsString(), "anna");
+}
