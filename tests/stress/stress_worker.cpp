@@ -44,8 +44,12 @@ void RaiseMax(std::atomic<int32_t>& target, int32_t value) {
     }
 }
 
+// Codes by which the engine reports files that disagree with themselves:
+// damaged headers and buffers, short reads, bad BLOB references, and a change
+// that misses a key the records imply (8708).
 bool IsCorruptionCode(int code) {
-    return (code >> 8) == 0x23 || code == ecReadError || code == ecInvalidBlobOffset || code == ecWrongVersion;
+    return (code >> 8) == 0x23 || code == ecReadError || code == ecInvalidBlobOffset || code == ecWrongVersion ||
+           code == ecKeyNotFound;
 }
 
 std::string Upper(std::string s) {
@@ -191,8 +195,15 @@ private:
         if (::write(m_Log, line, size_t(n)) != n) Fail(kExitOtherError, "log write failed");
     }
 
+    // BLOBs first: reading a BLOB of a browsed record brings the record up to
+    // date, so the fields read after it belong to the same version.
     TObserved Observe(bool blobs) {
         TObserved o;
+        if (blobs) {
+            o.Memo = m_Memo->AsString();
+            o.Data = m_Data->AsString();
+            o.HasBlobs = true;
+        }
         o.Id = int32_t(m_Id->AsInteger());
         o.Code = m_Code->AsString();
         o.Name = m_Name->AsString();
@@ -202,11 +213,6 @@ private:
         o.Seq = int32_t(m_Seq->AsInteger());
         o.Version = int32_t(m_Version->AsInteger());
         o.Checksum = int32_t(m_Checksum->AsInteger());
-        if (blobs) {
-            o.Memo = m_Memo->AsString();
-            o.Data = m_Data->AsString();
-            o.HasBlobs = true;
-        }
         return o;
     }
 
