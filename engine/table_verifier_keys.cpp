@@ -47,6 +47,21 @@ void WalkIndexes(TRun& run) {
         run.Entries[size_t(slot)].push_back({record, KeyHash(key, index.Layout(slot).KeySize)});
     });
     for (const std::string& line : structure.Problems) run.Problem(Translate(run, line));
+    // Pages that no tree and no free list holds are lost to every index;
+    // counted only when every tree was walked whole.
+    if (structure.Ok()) {
+        const int64_t pages = std::max<int64_t>(0, (int64_t(index.EndOffset()) - kIndexBlockSize) / kIndexBlockSize);
+        std::vector<bool> held(size_t(pages), false);
+        for (const auto* list : {&structure.TreePages, &structure.FreePages})
+            for (int32_t o : *list)
+                if (o >= kIndexBlockSize && (o / kIndexBlockSize) - 1 < pages) held[size_t(o / kIndexBlockSize - 1)] = true;
+        const auto lost = std::count(held.begin(), held.end(), false);
+        if (lost > 0) {
+            const auto first = std::find(held.begin(), held.end(), false) - held.begin();
+            run.Problem("index file: " + Str(lost) + (lost == 1 ? " page belongs" : " pages belong") +
+                        " to no index and no free list (the first is page " + Str((first + 1) * kIndexBlockSize) + ")");
+        }
+    }
 
     for (int slot : run.KeySlots) {
         auto& entries = run.Entries[size_t(slot)];
@@ -93,6 +108,7 @@ void MatchRecordKeys(TRun& run, int32_t record, const uint8_t* image) {
             continue;
         }
         const int keySize = index.Layout(slot).KeySize;
+        if (keySize < 1 || keySize > kKeyBufferSize) continue;  // the header check refused such a slot
         t.BuildKey(slot, image, key);
         const uint64_t hash = KeyHash(key, keySize);
         size_t matching = 0;

@@ -158,14 +158,29 @@ TBytes Contents(const std::string& path) { return ReadFileBytes(path); }
 
 // ------------------------------------------------------------ clean tables
 
-TEST(TableVerifierTest, RandomMixOfChangesVerifiesClean) {
+// Table variants: keys without a locale, with a locale's collation, and the
+// whole table scrambled.
+struct TVariant {
+    const char* Name;
+    uint16_t LanguageID;
+    const char* Password;
+};
+
+class TableVerifierCleanTest : public ::testing::TestWithParam<TVariant> {};
+
+TEST_P(TableVerifierCleanTest, RandomMixOfChangesVerifiesClean) {
     EngineStartup();
+    RemoveAllPasswords();
     TTestDir dir;
     const std::string path = dir / "log.dat";
-    CreateTable(path, VerifierTableDef());
+    TTableDef def = VerifierTableDef();
+    def.LanguageID = GetParam().LanguageID;
+    def.Password = GetParam().Password;
+    if (!def.Password.empty()) AddPassword(def.Password);
+    CreateTable(path, def);
     auto t = std::make_unique<TTable>(path);
     std::map<std::string, int32_t> live;
-    std::mt19937 gen(4711);
+    std::mt19937 gen(4711 + GetParam().LanguageID);
     for (int batch = 0; batch < 6; ++batch) {
         RandomMix(*t, gen, 150, live);
         if (HasFatalFailure()) return;
@@ -192,6 +207,45 @@ TEST(TableVerifierTest, RandomMixOfChangesVerifiesClean) {
         EXPECT_GT(fromPath.BlobChains, 0);
         EXPECT_GT(fromPath.DeletedSlots, 0);
     }
+}
+
+INSTANTIATE_TEST_SUITE_P(Variants, TableVerifierCleanTest,
+                         ::testing::Values(TVariant{"Plain", 0, ""}, TVariant{"German", 0x0407, ""},
+                                           TVariant{"Encrypted", 0, "Open Sesame"}),
+                         [](const auto& info) { return std::string(info.param.Name); });
+
+// A table without primary index never reuses slots: deleted slots stay off
+// the free chain (only the last one is its head) and slot 31 stays empty.
+TEST(TableVerifierTest, TableWithoutPrimaryIndexVerifiesClean) {
+    EngineStartup();
+    TTestDir dir;
+    const std::string path = dir / "plain.dat";
+    TTableDef def = VerifierTableDef();
+    def.Indexes.erase(def.Indexes.begin());
+    CreateTable(path, def);
+    TTable t(path);
+    std::mt19937 gen(5);
+    for (int i = 0; i < 40; ++i) {
+        t.Table.InitRecord(t.Buffer.data());
+        t.Fill(gen, "C" + std::to_string(i));
+        if (i % 2) t.SetBlob("Notes", gen);
+        t.Table.InsertRecord(t.Buffer.data(), true);
+        t.CloseBlobs();
+    }
+    t.Table.SelectIndexByName("");
+    t.Table.FirstRecord();
+    int deleted = 0;
+    for (int i = 0; i < 40 && t.Table.NextRecord(t.Buffer.data()) == 0; ++i) {
+        if (i % 5 != 1) continue;
+        t.Table.DeleteRecord(false);
+        ++deleted;
+    }
+    ASSERT_GE(deleted, 2);
+    TTableReport report = VerifyTable(path);
+    EXPECT_TRUE(report.Ok()) << report.Text();
+    EXPECT_EQ(report.DeletedSlots, deleted);
+    EXPECT_EQ(report.ActiveRecords, 40 - deleted);
+    EXPECT_NE(t.Table.FirstFreeRecord(), 0);
 }
 
 TEST(TableVerifierTest, UsageErrorsRaiseAndAClosedTableIsOneProblem) {
@@ -356,6 +410,12 @@ TEST_F(TableVerifierDamageTest, IndexDamageIsNamed) {
              Index()[LeafEntry(Root(kDeletedIndexSlot), kDeletedIndexSlot, 0)] = 1;
          },
          {"index slot 31 (Sys Deleted): an entry for record 1 (ID 1) holds a key that is not the record's key"}},
+        {"a page lost to every index",
+         [&] {
+             Index().resize(Index().size() + kIndexBlockSize, 0);
+             PutI32(&Index()[ih::EndOffset], int32_t(Index().size()));
+         },
+         {"index file: 1 page belongs to no index and no free list (the first is page "}},
         {"unreadable page",
          [&] { PutI16(&Index()[size_t(firstLeaf()) + 1], int16_t(kPageSpace)); },
          {"index slot 2 (ByTitle): page ", "cannot be read: Veltra Engine Error # 8965",
