@@ -4,7 +4,8 @@
 // ----------------
 //   offset  size  meaning
 //   0       1     open options: bit 0 Exclusive, bit 1 ReadOnly, bit 2 strict
-//                 change detection
+//                 change detection, bit 3 also insert, modify and delete a
+//                 record at the data file level
 //   1       ...   up to three frames, in this order: data file, index file,
 //                 BLOB file. A frame is a 32-bit little-endian length and that
 //                 many bytes; a length beyond the end of the input takes what
@@ -32,7 +33,7 @@
 
 namespace veltra_fuzz {
 
-enum : uint8_t { kOpenExclusive = 1, kOpenReadOnly = 2, kOpenStrict = 4 };
+enum : uint8_t { kOpenExclusive = 1, kOpenReadOnly = 2, kOpenStrict = 4, kOpenWrite = 8 };
 enum : uint8_t { kFilterCaseInsensitive = 1, kFilterNoPartial = 2, kFilterIndexedTable = 4, kFilterCompiled = 8 };
 
 // The three files of one table; an empty optional is a missing file.

@@ -16,6 +16,7 @@
 #include "engine/veltra_table.h"
 #include "fuzz_input.h"
 #include "platform/db_error.h"
+#include "tests/test_util.h"
 
 namespace veltra_fuzz {
 
@@ -59,6 +60,50 @@ void ReadBlobs(TDataFile& table, const uint8_t* record) {
         }
         table.CloseBlobField(f, buffer.data());
     }
+}
+
+template <typename F>
+void ExpectEngineOutcome(F&& f) {
+    try {
+        f();
+    } catch (const EDatabaseError&) {
+        // Engine errors derive from the dataset's error: a damaged table is reported.
+    } catch (const EConvertError&) {
+        // A stored value that has no text form.
+    }
+}
+
+// Three changes, each of which succeeds or raises an engine error that
+// leaves the table as it was: a new record with every String field and every
+// BLOB field set, the first record with its String fields changed, and the
+// last record deleted.
+void ChangeTable(TDataFile& table) {
+    std::vector<uint8_t> buffer(size_t(table.RecordSize()));
+    auto setFields = [&](const std::string& text) {
+        for (int f = 1; f <= table.FieldCount(); ++f) {
+            const TFieldDescriptor d = table.FieldDescriptor(f);
+            if (d.FieldType() == ftString)
+                table.SetFieldValue(f, buffer.data(), reinterpret_cast<const uint8_t*>(text.data()), text.size());
+            else if (d.FieldType() == ftBlob)
+                veltra_test::PutBlobText(table, buffer.data(), d.Name().c_str(), std::string(700, text[0]));
+        }
+    };
+    ExpectEngineOutcome([&] {
+        table.InitRecord(buffer.data());
+        setFields("fuzz");
+        table.InsertRecord(buffer.data(), false);
+    });
+    ExpectEngineOutcome([&] {
+        table.FirstRecord();
+        if (table.NextRecord(buffer.data()) != ecOK || table.GetCurrentRecord(buffer.data(), true) != ecOK) return;
+        setFields("changed");
+        table.ModifyRecord(buffer.data(), true, false);
+    });
+    ExpectEngineOutcome([&] {
+        table.LastRecord();
+        if (table.PriorRecord(buffer.data()) != ecOK || table.GetCurrentRecord(buffer.data(), true) != ecOK) return;
+        table.DeleteRecord(false);
+    });
 }
 
 // The data file level: slots by number, every index both ways through the
@@ -142,6 +187,12 @@ void WalkDataFile(const std::string& path, uint8_t options) {
             Fault("index '" + names[i] + "' walks " + std::to_string(counts[i][0]) + " records forwards, " +
                   std::to_string(counts[i][1]) + " backwards and counts " + std::to_string(counts[i][2]) +
                   ", yet the verifier finds no problem");
+    // Changes keep a table the verifier passes passing.
+    if ((options & kOpenWrite) && !(options & kOpenReadOnly) && !table.ReadOnlyForced()) {
+        ChangeTable(table);
+        const TTableReport after = VerifyTable(table, {.MaxProblems = 5});
+        if (report.Ok() && !after.Ok()) Fault("changes damaged a sound table: " + after.Text());
+    }
     table.CloseTable();
 }
 
@@ -181,17 +232,6 @@ void WalkComponent(const std::string& path, uint8_t options) {
         for (int64_t n = 1; n <= rows && n <= kMaxSteps; ++n) reader.ReadRow(n, record);
     }
     table.Close();
-}
-
-template <typename F>
-void ExpectEngineOutcome(F&& f) {
-    try {
-        f();
-    } catch (const EDatabaseError&) {
-        // Engine errors derive from the dataset's error: a damaged table is reported.
-    } catch (const EConvertError&) {
-        // A stored value that has no text form.
-    }
 }
 
 }  // namespace

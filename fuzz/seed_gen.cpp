@@ -93,7 +93,8 @@ int main(int argc, char** argv) {
         WriteTableSeeds(work + "/empty.dat", tableDir, "empty", {0});
         CreateTable(work + "/small.dat", veltra_test::SmallTableDef());
         Fill(work + "/small.dat", 6, 4, "Ticket");
-        WriteTableSeeds(work + "/small.dat", tableDir, "small", {0, kOpenExclusive | kOpenReadOnly, kOpenStrict});
+        WriteTableSeeds(work + "/small.dat", tableDir, "small",
+                        {0, kOpenExclusive | kOpenReadOnly, kOpenStrict, kOpenWrite, kOpenExclusive | kOpenWrite});
         // Long titles make the title index three levels deep with few records.
         TTableDef compressed = veltra_test::SmallTableDef();
         compressed.Fields[0].Size = 250;
@@ -103,13 +104,13 @@ int main(int argc, char** argv) {
         compressed.BlobBlockSize = 128;
         CreateTable(work + "/many.dat", compressed);
         Fill(work + "/many.dat", 40, 5, "A somewhat longer ticket title");
-        WriteTableSeeds(work + "/many.dat", tableDir, "many", {0, kOpenExclusive});
+        WriteTableSeeds(work + "/many.dat", tableDir, "many", {0, kOpenExclusive | kOpenWrite});
         // Without a primary index: natural order only.
         TTableDef natural = veltra_test::SmallTableDef();
         natural.Indexes.erase(natural.Indexes.begin());
         CreateTable(work + "/natural.dat", natural);
         Fill(work + "/natural.dat", 5, 2, "Plain");
-        WriteTableSeeds(work + "/natural.dat", tableDir, "natural", {0});
+        WriteTableSeeds(work + "/natural.dat", tableDir, "natural", {0, kOpenWrite});
         // The filter tables: every field type, nine indexes.
         for (bool indexed : {false, true}) {
             const std::string path = work + (indexed ? "/findexed.dat" : "/fplain.dat");
