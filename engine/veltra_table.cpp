@@ -311,6 +311,9 @@ std::string TVeltraTable::ReadBlob(const TField& field) {
 bool TVeltraTable::RefreshBrowsedImage(std::vector<uint8_t>& buffer) {
     const int32_t n = GetI32(&buffer[1]), id = GetI32(&buffer[5]);
     if (buffer[0] != 0 || n < 1 || n >= m_File->NextRecordNo()) return false;
+    // A BLOB open in the buffer keeps its handle there; the image stays.
+    for (int f = 1; f <= m_File->FieldCount(); ++f)
+        if (m_File->FieldDescriptor(f).FieldType() == ftBlob && m_File->IsBlobFieldOpen(f, buffer.data())) return true;
     TFetchResult fetched = m_File->FetchRecord(n);
     TRecord* r = fetched.Record;
     if (!r) return false;
