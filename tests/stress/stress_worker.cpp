@@ -25,7 +25,7 @@ void TShared::Reset() {
     InWriteCall = 0;
     for (TWorkerStats& w : Workers) {
         for (auto& op : w.Ops) op = 0;
-        w.Refusals = w.Vanished = w.Misses = w.LooseMismatch = 0;
+        w.Refusals = w.Vanished = w.Misses = w.Elsewhere = w.LooseMismatch = 0;
         for (auto& m : w.MaxWaitMicros) m = 0;
     }
     for (auto& c : Committed) c = -2;
@@ -269,8 +269,20 @@ private:
         m_Shared.InWriteCall = 1;
         Timed([&] { m_Table.Post(); });
         m_Shared.InWriteCall = 0;
+        if (m_Code->AsString() != c.Code) {
+            // Between the post and the dataset reading its new current record
+            // another process may have changed the table, or already deleted
+            // the new record: look it up by its unique code.
+            m_Table.SetIndexName(kCodeIndex);
+            bool found = m_Table.FindKey({c.Code});
+            m_Table.SetIndexName("");
+            if (!found) {
+                m_Stats.Vanished++;
+                return true;
+            }
+        }
         int32_t id = int32_t(m_Id->AsInteger());
-        Check(m_Code->AsString() == c.Code, "after an insertion the inserted record is not current");
+        Check(m_Code->AsString() == c.Code, "the inserted record is not found by its code");
         WriteLog('I', id, 0, seq, checksum);
         if (id > 0 && id < kMaxTrackedIds) RaiseMax(m_Shared.Committed[id], 0);
         RaiseMax(m_Shared.MaxId, id);
@@ -283,7 +295,14 @@ private:
         // Under the record lock the record and its BLOBs are the last committed ones.
         TObserved o = Observe(true);
         CheckRecord(o, "edit");
-        Check(o.Id == id, "edit found ID " + std::to_string(o.Id) + " for " + std::to_string(id));
+        if (o.Id != id) {
+            // FindKey outside a read phase can report the key found and then,
+            // when fetching the record shows another process's change, stand
+            // on the record the cursor was moved to (see docs/reliability.md).
+            m_Stats.Elsewhere++;
+            m_Table.Cancel();
+            return false;
+        }
         if (id < kMaxTrackedIds) {
             int32_t committed = m_Shared.Committed[id].load();
             Check(committed != -1, "edit locked and read ID " + std::to_string(id) + ", which was deleted");
@@ -306,7 +325,12 @@ private:
 
     bool Delete(int32_t id) {
         if (!FindId(id)) return false;
-        CheckRecord(Observe(false), "delete");
+        TObserved shown = Observe(false);
+        CheckRecord(shown, "delete");
+        if (shown.Id != id) {
+            m_Stats.Elsewhere++;
+            return false;
+        }
         int32_t seq = ++m_NextSeq;
         WriteLog('d', id, 0, seq, 0);
         m_Shared.InWriteCall = 1;

@@ -33,6 +33,7 @@ struct TWorkerStats {
     std::atomic<int64_t> Refusals;      // 10249 / 10258, retried
     std::atomic<int64_t> Vanished;      // 8710: deleted by another process meanwhile
     std::atomic<int64_t> Misses;        // the ID drawn was not in the table
+    std::atomic<int64_t> Elsewhere;     // FindKey reported the ID found but stood on another record
     std::atomic<int64_t> LooseMismatch; // record and BLOB read outside one read phase disagreed
     std::atomic<int64_t> MaxWaitMicros[kOpKinds]; // longest single engine call, by operation
 };

@@ -169,13 +169,14 @@ TShared* MapShared() {
 
 struct TTotals {
     int64_t Ops[kOpKinds] = {};
-    int64_t Refusals = 0, Vanished = 0, Misses = 0, LooseMismatch = 0, MaxWaitMicros = 0;
+    int64_t Refusals = 0, Vanished = 0, Misses = 0, Elsewhere = 0, LooseMismatch = 0, MaxWaitMicros = 0;
     int64_t MaxWaitByOp[kOpKinds] = {};
     void Add(const TWorkerStats& w) {
         for (int k = 0; k < kOpKinds; ++k) Ops[k] += w.Ops[k].load();
         Refusals += w.Refusals.load();
         Vanished += w.Vanished.load();
         Misses += w.Misses.load();
+        Elsewhere += w.Elsewhere.load();
         LooseMismatch += w.LooseMismatch.load();
         for (int k = 0; k < kOpKinds; ++k) {
             MaxWaitByOp[k] = std::max(MaxWaitByOp[k], w.MaxWaitMicros[k].load());
@@ -194,9 +195,11 @@ struct TTotals {
         for (int k = 0; k < kOpKinds; ++k) std::printf(" %s %.1f", kOpNames[k], MaxWaitByOp[k] / 1000.0);
         std::printf("\n");
         std::printf("%s lock refusals retried %lld, records gone before their lock %lld, IDs not found %lld, "
-                    "record/BLOB disagreements outside a read phase %lld, longest engine call %.1f ms\n",
+                    "FindKey found but stood elsewhere %lld, record/BLOB disagreements outside a read phase %lld, "
+                    "longest engine call %.1f ms\n",
                     who, static_cast<long long>(Refusals), static_cast<long long>(Vanished),
-                    static_cast<long long>(Misses), static_cast<long long>(LooseMismatch), MaxWaitMicros / 1000.0);
+                    static_cast<long long>(Misses), static_cast<long long>(Elsewhere),
+                    static_cast<long long>(LooseMismatch), MaxWaitMicros / 1000.0);
     }
 };
 
