@@ -313,16 +313,22 @@ bool TDataFile::FindKey(const uint8_t* source, const uint8_t* rawKey, int fieldC
     std::vector<uint8_t> key(size_t(l.KeySize), 0);
     if (rawKey) std::memcpy(key.data(), rawKey, key.size());
     else key = KeyOf(m_Index->CurrentSlot(), source);
-    bool found;
-    if (fieldCount >= int(l.Fields.size()) && l.Unique) {
-        found = m_Index->FindKey(key.data());
-    } else {
-        int prefix = PrefixLength(fieldCount);
-        PadKey(key, prefix, true);
-        found = m_Index->FindNearest(key.data(), true, prefix);
+    const bool exact = fieldCount >= int(l.Fields.size()) && l.Unique;
+    const int length = exact ? l.KeySize : PrefixLength(fieldCount);
+    if (!exact) PadKey(key, length, true);
+    bool found = false;
+    // The search may run over cached pages; when fetching the record found
+    // reveals another process's change, the caches are forgotten and the
+    // cursor is put back by key, nearest match, which is another record when
+    // the one found was deleted meanwhile. Then the index is searched again.
+    for (int attempt = 0;; ++attempt) {
+        found = exact ? m_Index->FindKey(key.data()) : m_Index->FindNearest(key.data(), true, length);
+        if (m_Index->Eof()) m_Index->Last();
+        FetchAtCursor(+1);
+        if (!found || !m_Current || attempt >= 3) break;
+        std::vector<uint8_t> landed = KeyOf(m_Index->CurrentSlot(), m_Current->Buffer.data());
+        if (m_Index->CompareKeys(landed.data(), key.data(), length) == 0) break;
     }
-    if (m_Index->Eof()) m_Index->Last();
-    FetchAtCursor(+1);
     CopyCurrentTo(buffer);
     return found;
 }

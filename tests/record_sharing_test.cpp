@@ -288,3 +288,26 @@ TEST_F(RecordSharingTest, LockingARecordWhoseSlotWasReusedIsRefused) {
     EXPECT_EQ(me.Table.GetCurrentRecord(me.Buffer.data(), true), 0);
     EXPECT_EQ(me.Title(), "two");
 }
+
+// A search over cached index pages finds a record another process has since
+// deleted (its slot now holds a new record); fetching it from disk reveals
+// the change. The search is made again on the index as it is now: the key
+// is not found, and it does not report another record as the one found.
+TEST_F(RecordSharingTest, FindKeyAfterAChangeFoundWhileFetchingSearchesAgain) {
+    TClient me(m_Path);
+    for (const char* title : {"one", "two", "three"}) me.Insert(title, NotesFor(1));
+    ASSERT_TRUE(FindId(me, 2));  // the index pages are cached now
+    me.Table.DiscardBuffers();   // the records are not: the next fetch reads the file
+    ASSERT_EQ(InOtherProcess(m_Path,
+                             [](TClient& other) {
+                                 if (!FindId(other, 2)) ::_exit(kChildCheckFailed);
+                                 other.Table.DeleteRecord(true);
+                                 other.Insert("four", NotesFor(4));  // takes slot 2
+                             }),
+              kChildOk);
+    EXPECT_FALSE(FindId(me, 2));
+    EXPECT_TRUE(FindId(me, 3));
+    EXPECT_EQ(CurrentId(me), 3);
+    EXPECT_TRUE(FindId(me, 4));
+    EXPECT_EQ(me.Title(), "four");
+}
