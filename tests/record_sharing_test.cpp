@@ -141,6 +141,10 @@ TEST_F(RecordSharingTest, AReaderNeverSeesAHalfWrittenRecord) {
         TClient writer(m_Path);
         c.Send(0);
         for (int v = 1; v <= 150; ++v) {
+            // Halfway, wait until the reader has seen a version, so that it
+            // reads while versions are still being written however the two
+            // processes are scheduled.
+            if (v == 76) c.Receive();
             c.Check(writer.Edit(1) == 0, "locks the record");
             writer.Put("v" + std::to_string(v), NotesFor(v));
             writer.Table.ModifyRecord(writer.Buffer.data(), true, true);
@@ -166,7 +170,7 @@ TEST_F(RecordSharingTest, AReaderNeverSeesAHalfWrittenRecord) {
         reader.Table.EndRead();
         int version = std::stoi(title.substr(1));
         ASSERT_EQ(notes, NotesFor(version)) << title;
-        ++checks;
+        if (++checks == 1) child.Send(1);
         if (version == 150) break;
         // Give the writer a moment between read phases: its write lock waits
         // for every reader to let go.
