@@ -1,6 +1,8 @@
 #include "index_page.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstdint>
 #include <cstring>
 
 #include "byte_order.h"
@@ -14,6 +16,37 @@ struct TPrefixTrail {
     int T = 0;
 };
 
+// Leading bytes that a and b share, at most n. Every entry of every page
+// written is measured this way, so it compares eight bytes at a time.
+int CommonPrefix(const uint8_t* a, const uint8_t* b, int n) {
+    int i = 0;
+    if constexpr (std::endian::native == std::endian::little) {
+        for (; i + 8 <= n; i += 8) {
+            uint64_t x, y;
+            std::memcpy(&x, a + i, 8);
+            std::memcpy(&y, b + i, 8);
+            if (x != y) return i + std::countr_zero(x ^ y) / 8;
+        }
+    }
+    while (i < n && a[i] == b[i]) ++i;
+    return i;
+}
+
+// Zero bytes ending just before key[end], counting down to key[from] at most.
+int ZeroRun(const uint8_t* key, int from, int end) {
+    int pos = end;
+    if constexpr (std::endian::native == std::endian::little) {
+        while (pos - 8 >= from) {
+            uint64_t w;
+            std::memcpy(&w, key + pos - 8, 8);
+            if (w != 0) return end - pos + std::countl_zero(w) / 8;
+            pos -= 8;
+        }
+    }
+    while (pos - 1 >= from && key[pos - 1] == 0) --pos;
+    return end - pos;
+}
+
 // Shared prefix with the previous key and the dropped zero run of `key`, as
 // the format's compression mode defines them.
 TPrefixTrail Compress(const TPageFormat& f, const uint8_t* prev, const uint8_t* key) {
@@ -21,15 +54,14 @@ TPrefixTrail Compress(const TPageFormat& f, const uint8_t* prev, const uint8_t* 
     const int end = k - (f.RecordIdSuffix ? 4 : 0);  // zeros are counted before here
     TPrefixTrail pt;
     if ((f.Compression == 1 || f.Compression == 3) && prev) {
-        while (pt.P < k && prev[pt.P] == key[pt.P]) ++pt.P;
+        pt.P = CommonPrefix(prev, key, k);
         if (f.Compression == 3) pt.P = std::min(pt.P, 255);
     }
     if (f.Compression == 2 || f.Compression == 3) {
         int from = pt.P;
         bool allowed = f.Compression == 2 || !f.RecordIdSuffix || k - pt.P >= 5;
         if (allowed && from < end) {
-            int t = 0;
-            while (end - 1 - t >= from && key[end - 1 - t] == 0) ++t;
+            const int t = ZeroRun(key, from, end);
             pt.T = f.Compression == 3 ? std::min(t, 255) : t;
         }
     }
