@@ -74,15 +74,37 @@ void TBlobFile::Open() {
     m_BlockSize = m_Owner.BlobBlockSize();
     TFileHandler::Open();
     try {
-        ReadHeader();
-        if (m_Header[bh::Version] != kFileVersion) Raise(ecWrongVersion);
-        ValidateHeader();
+        ReadOpeningHeader();
     } catch (...) {
         Close();
         throw;
     }
     m_Capacity = size_t(std::clamp(262140 / m_BlockSize, 1, 4096));
     m_ReadAhead = std::max(1, 65535 / m_BlockSize);
+}
+
+// As for the index file: a header caught half written by a process flushing
+// while this one opens is read again under the read lock before it counts as
+// corrupt.
+void TBlobFile::ReadOpeningHeader() {
+    auto readAndCheck = [&] {
+        ReadHeader();
+        if (m_Header[bh::Version] != kFileVersion) Raise(ecWrongVersion);
+        ValidateHeader();
+    };
+    try {
+        readAndCheck();
+        return;
+    } catch (const EVeltraEngineError&) {
+        if (m_Owner.LocksDisabled() || !AcquireReadLock()) throw;
+    }
+    try {
+        readAndCheck();
+    } catch (...) {
+        ReleaseReadLock();
+        throw;
+    }
+    if (!ReleaseReadLock()) Raise(ecLockFailure);
 }
 
 void TBlobFile::Close() {

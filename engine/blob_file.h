@@ -239,6 +239,7 @@ private:
     };
 
     void ValidateHeader();
+    void ReadOpeningHeader();
     void ResetState();
     int DataSize() const { return m_BlockSize - kBlobBlockHeaderSize; }
     // An existing block of the file: 512 <= offset < EndOffset, on a block boundary.

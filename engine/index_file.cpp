@@ -120,9 +120,7 @@ void TIndexFile::Open() {
     m_Locks.Reset();
     TFileHandler::Open();
     try {
-        ReadHeader();
-        if (m_Header[ih::Version] != kFileVersion) Raise(ecWrongVersion);
-        ValidateHeader();
+        ReadOpeningHeader();
         BuildLayouts();
         m_Slot = 0;
         m_RangeActive = false;
@@ -138,6 +136,31 @@ void TIndexFile::Open() {
         Close();
         throw;
     }
+}
+
+// The open order reads the header without a lock. A process flushing at
+// that moment may have written it only in part, and a header caught half
+// written reads as corrupt. Before it counts as corrupt it is read again
+// under the read lock, which waits until no writer is at work.
+void TIndexFile::ReadOpeningHeader() {
+    auto readAndCheck = [&] {
+        ReadHeader();
+        if (m_Header[ih::Version] != kFileVersion) Raise(ecWrongVersion);
+        ValidateHeader();
+    };
+    try {
+        readAndCheck();
+        return;
+    } catch (const EVeltraEngineError&) {
+        if (m_Owner.LocksDisabled() || !AcquireReadLock()) throw;
+    }
+    try {
+        readAndCheck();
+    } catch (...) {
+        ReleaseReadLock();
+        throw;
+    }
+    if (!ReleaseReadLock()) Raise(ecLockFailure);
 }
 
 void TIndexFile::Close() {

@@ -295,6 +295,7 @@ private:
 
     // Header and layouts.
     void ValidateHeader();
+    void ReadOpeningHeader();
     void BuildLayouts();
     void MarkHeaderChanged() { m_Header[ih::HeaderChanged] = 1; }
     int32_t Root(int slot) const;

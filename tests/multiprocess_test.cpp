@@ -187,6 +187,45 @@ TEST_F(MultiProcessTest, ReaderWaitsForWriterAndThenSeesItsChanges) {
     EXPECT_EQ(writer.ExitCode(), kChildOk);
 }
 
+// A process that opens the table while another one is writing its headers
+// may read a header half written. It must wait for the writer rather than
+// report the table corrupt.
+TEST_F(MultiProcessTest, OpeningDuringAFlushWaitsForTheWriterInsteadOfSeeingCorruption) {
+    const std::string path = MakeTable(3);
+    for (const std::string& file : {IndexPathOf(path), BlobPathOf(path)}) {
+        TChildProcess writer([&](TChildChannel& ch) {
+            TDataFile table;
+            Open(table, path);
+            table.BeginWrite();
+            // The header as a torn write would leave it: the end offset zeroed.
+            const std::vector<uint8_t> sound = ReadFileBytes(file);
+            std::vector<uint8_t> torn = sound;
+            std::fill(torn.begin() + 9, torn.begin() + 17, 0);
+            WriteFileBytes(file, torn);
+            ch.Send(kReady);
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            WriteFileBytes(file, sound);
+            table.EndWrite();
+            ch.Receive();
+            return kChildOk;
+        });
+        ASSERT_TRUE(writer.Started());
+        ASSERT_EQ(writer.Receive(), std::optional<int64_t>(kReady));
+        TDataFile table;
+        EXPECT_NO_THROW(Open(table, path)) << file;
+        EXPECT_EQ(table.RecordCount(), 3) << file;
+        table.CloseTable();
+        writer.Send(kDone);
+        EXPECT_EQ(writer.ExitCode(), kChildOk);
+    }
+    // A header that stays damaged is still reported.
+    std::vector<uint8_t> index = ReadFileBytes(IndexPathOf(path));
+    std::fill(index.begin() + 9, index.begin() + 13, 0);
+    WriteFileBytes(IndexPathOf(path), index);
+    TDataFile table;
+    EXPECT_EQ(EngineErrorOf([&] { Open(table, path); }), ecHeaderCorrupt);
+}
+
 // ----------------------------------------------------------------- record locks
 
 TEST_F(MultiProcessTest, RecordLockedByAnotherProcessIsRefusedAfterItsRetries) {
