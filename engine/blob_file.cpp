@@ -83,28 +83,14 @@ void TBlobFile::Open() {
     m_ReadAhead = std::max(1, 65535 / m_BlockSize);
 }
 
-// As for the index file: a header caught half written by a process flushing
-// while this one opens is read again under the read lock before it counts as
-// corrupt.
+// Reads the header at open; see TReaderWriterLocks::ReadHeaderAtOpen for
+// why a failed check is tried again under the read lock.
 void TBlobFile::ReadOpeningHeader() {
-    auto readAndCheck = [&] {
+    m_Locks.ReadHeaderAtOpen(m_Owner.LocksDisabled(), [&] {
         ReadHeader();
         if (m_Header[bh::Version] != kFileVersion) Raise(ecWrongVersion);
         ValidateHeader();
-    };
-    try {
-        readAndCheck();
-        return;
-    } catch (const EVeltraEngineError&) {
-        if (m_Owner.LocksDisabled() || !AcquireReadLock()) throw;
-    }
-    try {
-        readAndCheck();
-    } catch (...) {
-        ReleaseReadLock();
-        throw;
-    }
-    if (!ReleaseReadLock()) Raise(ecLockFailure);
+    });
 }
 
 void TBlobFile::Close() {

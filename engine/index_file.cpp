@@ -138,29 +138,14 @@ void TIndexFile::Open() {
     }
 }
 
-// The open order reads the header without a lock. A process flushing at
-// that moment may have written it only in part, and a header caught half
-// written reads as corrupt. Before it counts as corrupt it is read again
-// under the read lock, which waits until no writer is at work.
+// Reads the header at open; see TReaderWriterLocks::ReadHeaderAtOpen for
+// why a failed check is tried again under the read lock.
 void TIndexFile::ReadOpeningHeader() {
-    auto readAndCheck = [&] {
+    m_Locks.ReadHeaderAtOpen(m_Owner.LocksDisabled(), [&] {
         ReadHeader();
         if (m_Header[ih::Version] != kFileVersion) Raise(ecWrongVersion);
         ValidateHeader();
-    };
-    try {
-        readAndCheck();
-        return;
-    } catch (const EVeltraEngineError&) {
-        if (m_Owner.LocksDisabled() || !AcquireReadLock()) throw;
-    }
-    try {
-        readAndCheck();
-    } catch (...) {
-        ReleaseReadLock();
-        throw;
-    }
-    if (!ReleaseReadLock()) Raise(ecLockFailure);
+    });
 }
 
 void TIndexFile::Close() {

@@ -26,6 +26,7 @@ int32_t RandomReadLockByte() {
 
 }  // namespace veltra
 
+#include "errors.h"
 #include "file_handler.h"
 
 namespace veltra {
@@ -57,6 +58,22 @@ bool TReaderWriterLocks::ReleaseWrite() {
     if (!m_WriteLocked) return true;
     m_WriteLocked = false;
     return m_File.UnlockRange(kRangeWriteLockOffset, kRangeWriteLockLength);
+}
+
+void TReaderWriterLocks::ReadHeaderAtOpen(bool locksDisabled, const std::function<void()>& readAndCheck) {
+    try {
+        readAndCheck();
+        return;
+    } catch (const EVeltraEngineError&) {
+        if (locksDisabled || !AcquireRead()) throw;
+    }
+    try {
+        readAndCheck();
+    } catch (...) {
+        ReleaseRead();
+        throw;
+    }
+    if (!ReleaseRead()) RaiseEngineError(ecLockFailure, m_File.FileName());
 }
 
 }  // namespace veltra

@@ -88,6 +88,14 @@ public:
     bool HasWriteLock() const { return m_WriteLocked; }
     // Forgets the flags after the file was closed (the OS dropped the locks).
     void Reset() { m_ReadLocked = m_WriteLocked = false; }
+    // Reads and checks a header at open, where the open order takes no lock.
+    // A process flushing at that moment may have written the header only in
+    // part, and a header caught half written fails its checks: before such a
+    // failure counts, `readAndCheck` runs once more holding the read lock,
+    // which waits until no writer is at work. With `locksDisabled` (an
+    // exclusive or forced read-only table) the first failure stands. Raises
+    // what `readAndCheck` raises, or 10249 when the lock cannot be released.
+    void ReadHeaderAtOpen(bool locksDisabled, const std::function<void()>& readAndCheck);
 
 private:
     TFileHandler& m_File;
