@@ -528,6 +528,10 @@ TVeltraBlobStream::TVeltraBlobStream(TVeltraTable& table, TField& field, TMode m
         if (table.State() != TDataSetState::Edit && table.State() != TDataSetState::Insert)
             throw EDatabaseError("Dataset not in edit or insert mode");
     }
+    if (mode == TMode::Read && !m_WasOpen) {
+        m_Snapshot = table.ReadBlob(field);
+        return;
+    }
     if (!m_WasOpen)
         CheckEngineResult(file.OpenBlobField(field.FieldNo(), mode == TMode::Read ? kBlobRead : kBlobWrite,
                                              buffer.data()),
@@ -539,6 +543,7 @@ TVeltraBlobStream::TVeltraBlobStream(TVeltraTable& table, TField& field, TMode m
 }
 
 TVeltraBlobStream::~TVeltraBlobStream() {
+    if (m_Snapshot) return;  // nothing was opened
     TDataFile& file = *m_Table.m_File;
     std::vector<uint8_t>& buffer = m_Table.ActiveBuffer();
     try {
@@ -559,6 +564,13 @@ TVeltraBlobStream::~TVeltraBlobStream() {
 }
 
 int64_t TVeltraBlobStream::Read(void* buffer, int64_t count) {
+    if (m_Snapshot) {
+        const int64_t size = int64_t(m_Snapshot->size());
+        const int64_t got = std::clamp<int64_t>(size - m_Position, 0, std::max<int64_t>(count, 0));
+        if (got > 0) std::memcpy(buffer, m_Snapshot->data() + m_Position, size_t(got));
+        m_Position += got;
+        return got;
+    }
     int64_t got = 0;
     int code = m_Table.m_File->ReadBlobField(m_Field.FieldNo(), m_Table.ActiveBuffer().data(), m_Position, count,
                                              static_cast<uint8_t*>(buffer), got);
@@ -577,6 +589,7 @@ int64_t TVeltraBlobStream::Write(const void* buffer, int64_t count) {
 }
 
 int64_t TVeltraBlobStream::Size() {
+    if (m_Snapshot) return int64_t(m_Snapshot->size());
     int64_t size = 0;
     CheckEngineResult(m_Table.m_File->BlobFieldSize(m_Field.FieldNo(), m_Table.ActiveBuffer().data(), size),
                       m_Table.m_File->FileName());

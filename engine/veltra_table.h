@@ -18,6 +18,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -152,6 +153,10 @@ private:
 // edit or insert mode") and a writable field ("Field '%s' cannot be
 // modified"). A stream that wrote marks the field modified when destroyed; one
 // that wrote nothing closes the BLOB again unless the field was modified.
+// A read stream over a BLOB not open in the record takes the content as
+// ReadBlob reads it: in one read phase with the record as it is now, so that a
+// browsed record another process changed shows its new BLOB, not the blocks
+// its old image pointed at.
 class TVeltraBlobStream {
 public:
     enum class TMode { Read, Write, ReadWrite };
@@ -171,6 +176,7 @@ private:
     bool m_WasOpen;
     bool m_Written = false;
     int64_t m_Position = 0;
+    std::optional<std::string> m_Snapshot;  // read mode over a BLOB not open before
 };
 
 // Random access to the rows of a table for views: the record at any logical

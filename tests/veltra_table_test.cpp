@@ -292,6 +292,45 @@ TEST_F(VeltraTableTest, FiltersCountNumberAndSurviveBadText) {
 // A browsed record whose BLOB another process rewrote, after a third record
 // took the BLOB's old blocks: reading the BLOB shows the record's new BLOB and
 // its new fields, never the other record's blocks or nothing.
+// The same through a read stream, the way a rich-text control loads a BLOB.
+TEST_F(VeltraTableTest, AReadStreamOfABrowsedRecordTakesItsBlobAsItIsNow) {
+    auto t = Open();
+    ASSERT_TRUE(t->FindKey({"1"}));
+    t->Edit();
+    t->FieldByName("notes").SetAsString(std::string(1500, 'A'));
+    t->Post();
+    t->First();
+    ASSERT_EQ(t->FieldByName("username").AsString(), "anna");
+
+    TChildProcess child([&](TChildChannel& c) {
+        auto edit = [&](const char* id, const std::string& notes) {
+            TVeltraTable other;
+            other.SetTableName(m_Path);
+            other.Open();
+            c.Check(other.FindKey({id}), "finds the record");
+            other.Edit();
+            other.FieldByName("notes").SetAsString(notes);
+            other.Post();
+        };
+        edit("1", "");                      // frees anna's blocks
+        edit("2", std::string(1500, 'B'));  // ben takes them
+        edit("1", std::string(700, 'C'));   // anna gets new ones
+        return kChildOk;
+    });
+    ASSERT_TRUE(child.Started());
+    ASSERT_EQ(child.ExitCode(), kChildOk);
+    TVeltraBlobStream stream(*t, t->FieldByName("notes"), TVeltraBlobStream::TMode::Read);
+    ASSERT_EQ(stream.Size(), 700);
+    std::string text(1000, '\0');
+    EXPECT_EQ(stream.Read(text.data(), 400), 400);
+    EXPECT_EQ(stream.Read(text.data() + 400, 600), 300);
+    EXPECT_EQ(stream.Read(text.data(), 10), 0);
+    text.resize(700);
+    EXPECT_EQ(text, std::string(700, 'C'));
+    EXPECT_EQ(stream.Seek(-100, 2), 600);
+    EXPECT_EQ(stream.Read(text.data(), 1000), 100);
+}
+
 TEST_F(VeltraTableTest, ABrowsedRecordReadsItsBlobAsItIsNow) {
     auto t = Open();
     ASSERT_TRUE(t->FindKey({"1"}));
