@@ -11,30 +11,6 @@
 
 namespace veltra {
 
-namespace {
-
-// Windows-1252 upper case, used to compare field names without regard to case.
-uint8_t Cp1252Upper(uint8_t c) {
-    if (c >= 'a' && c <= 'z') return uint8_t(c - 32);
-    if (c >= 0xE0 && c <= 0xFE && c != 0xF7) return uint8_t(c - 32);
-    switch (c) {
-        case 0x9A: return 0x8A;
-        case 0x9C: return 0x8C;
-        case 0x9E: return 0x8E;
-        case 0xFF: return 0x9F;
-        default: return c;
-    }
-}
-
-bool SameNameNoCase(const std::string& a, const std::string& b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (Cp1252Upper(uint8_t(a[i])) != Cp1252Upper(uint8_t(b[i]))) return false;
-    return true;
-}
-
-}  // namespace
-
 TDataFile::TDataFile()
     : m_Cache(this, [this](const std::vector<TRecord*>& recs) { WriteRecords(recs); }),
       m_Index(std::make_unique<TIndexFile>(*this)),

@@ -35,14 +35,6 @@ private:
     bool m_Opened;
 };
 
-bool SameName(const std::string& a, const std::string& b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (std::toupper(static_cast<unsigned char>(a[i])) != std::toupper(static_cast<unsigned char>(b[i])))
-            return false;
-    return true;
-}
-
 }  // namespace
 
 // ------------------------------------------------------------ helpers
@@ -291,13 +283,13 @@ std::string TDataFile::CurrentIndexName() const {
 }
 
 void TDataFile::SelectIndexByName(const std::string& name) {
-    if (SameName(name, CurrentIndexName())) return;
+    if (SameNameNoCase(name, CurrentIndexName())) return;
     bool opened = !InReadPhase() && !InWritePhase();
     BeginRead();
     try {
         m_Index->CancelRange();
         m_Index->SelectIndexByName(name);
-        if (!SameName(name, CurrentIndexName())) RaiseEngineError(ecInvalidIndexName, FileName(), {}, name);
+        if (!SameNameNoCase(name, CurrentIndexName())) RaiseEngineError(ecInvalidIndexName, FileName(), {}, name);
         m_Index->ResetCursor();
     } catch (...) {
         if (opened) EndRead();

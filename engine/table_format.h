@@ -112,6 +112,10 @@ constexpr uint8_t kSubTypeMoney = 21;
 // Bytes a value of the type occupies in a record; Size for unknown codes.
 int PhysicalSizeFor(uint8_t fieldType, uint8_t size);
 
+// Field and index names compared without regard to case, with Windows-1252
+// case folding (so "ÉTAT" names the field "état").
+bool SameNameNoCase(const std::string& a, const std::string& b);
+
 // Short string helpers over a fixed-capacity area of `capacity` characters
 // (area length capacity + 1). Reading never trusts the length byte beyond the
 // capacity.

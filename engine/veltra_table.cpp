@@ -52,14 +52,6 @@ bool KindOf(const TFieldDescriptor& d, TFieldKind& kind, int& size) {
     }
 }
 
-bool SameText(const std::string& a, const std::string& b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (std::toupper(static_cast<unsigned char>(a[i])) != std::toupper(static_cast<unsigned char>(b[i])))
-            return false;
-    return true;
-}
-
 }  // namespace
 
 void SetFilterCompiler(TFilterCompiler compiler) { Compiler() = std::move(compiler); }
@@ -126,7 +118,7 @@ std::string TVeltraTable::ResolveIndexName() const {
         if (d.FieldCount() != wanted.size()) continue;
         bool match = true;
         for (int i = 0; i < d.FieldCount() && match; ++i)
-            match = SameText(m_File->FieldDescriptor(d.FieldNumber(i)).Name(), wanted[size_t(i)]);
+            match = SameNameNoCase(m_File->FieldDescriptor(d.FieldNumber(i)).Name(), wanted[size_t(i)]);
         if (match) return slot == 0 ? std::string() : d.Name();
     }
     RaiseEngineError(ecInvalidIndexName, m_File->FileName(), {}, m_IndexFieldNames);
@@ -176,7 +168,7 @@ void TVeltraTable::BuildFields() {
         int size;
         if (!KindOf(d, kind, size)) continue;
         std::string name = d.Name();
-        for (int n = 1; std::any_of(names.begin(), names.end(), [&](const std::string& x) { return SameText(x, name); });
+        for (int n = 1; std::any_of(names.begin(), names.end(), [&](const std::string& x) { return SameNameNoCase(x, name); });
              ++n)
             name = d.Name() + "_" + std::to_string(n);
         names.push_back(name);
