@@ -27,7 +27,7 @@ work=${VELTRA_FUZZ_WORK:-$build/work}
 cores=$(nproc 2>/dev/null || echo 2)
 
 echo "== fuzz build (clang, libFuzzer, address and undefined-behaviour sanitizers)"
-CC=clang-14 CXX=clang++-14 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=None \
+CC=clang-14 CXX=clang++-14 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=None -DVELTRA_GUI=OFF \
   "-DCMAKE_CXX_FLAGS=-O1 -gline-tables-only" -DVELTRA_WERROR=ON -DVELTRA_FUZZ=ON -DVELTRA_BUILD_TESTS=OFF
 cmake --build "$build" -j "$cores" --target fuzz_table fuzz_filter veltra-fuzz-seeds
 

@@ -11,6 +11,8 @@ packages=(
   nlohmann-json3-dev
   libsqlite3-dev
   clang libclang-rt-14-dev llvm
+  qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev
+  fonts-liberation xvfb xauth poppler-utils desktop-file-utils
 )
 
 missing=()
