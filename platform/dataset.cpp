@@ -325,6 +325,43 @@ std::string TField::AsString() const {
     return bytes;
 }
 
+int TField::DisplayWidth() const {
+    if (m_DisplayWidth >= 0) return m_DisplayWidth;
+    switch (m_Kind) {
+        case TFieldKind::String: return m_Size;
+        case TFieldKind::SmallInt:
+        case TFieldKind::Word: return 6;
+        case TFieldKind::Integer:
+        case TFieldKind::AutoInc: return 11;
+        case TFieldKind::Boolean: return 5;
+        case TFieldKind::DateTime: return 18;
+        default: return 10;
+    }
+}
+
+TField::TAlignment TField::Alignment() const {
+    if (m_AlignmentSet) return m_Alignment;
+    return IsNumeric() ? TAlignment::Right : TAlignment::Left;
+}
+
+std::string TField::DisplayText() const {
+    const char* marker = nullptr;
+    switch (m_Kind) {
+        case TFieldKind::Memo: marker = "(Memo)"; break;
+        case TFieldKind::FormattedMemo: marker = "(FmtMemo)"; break;
+        case TFieldKind::Graphic: marker = "(Graphic)"; break;
+        case TFieldKind::TypedBinary: marker = "(TypedBinary)"; break;
+        case TFieldKind::Blob: marker = "(Blob)"; break;
+        default: return AsString();
+    }
+    // The marker says whether there is content without reading it: a grid
+    // paints many cells and a BLOB read is a disk access.
+    std::string text = marker;
+    if (!IsNull())
+        for (char& c : text) c = char(std::toupper(static_cast<unsigned char>(c)));
+    return text;
+}
+
 int64_t TField::AsInteger() const {
     if (IsFloatKind(m_Kind) || m_Kind == TFieldKind::BCD) {
         const double v = AsFloat();

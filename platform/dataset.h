@@ -109,10 +109,34 @@ public:
     bool Required = false;
     int Decimals = 0;  // BCD
 
+    // Display properties, as a grid and the data-aware controls use them.
+    // DisplayLabel is the column caption: the field name until one is set.
+    // DisplayWidth is in characters (a grid's default column width): until
+    // one is set, the declared size for strings, 6 for small integers and
+    // words, 11 for integers and auto-increment fields, 5 for booleans, 18
+    // for date-times, 10 for everything else. A field that is not Visible is
+    // left out of a grid's default columns. Alignment is Right for numbers
+    // (integers, floats, currency, BCD) and Left otherwise until set.
+    enum class TAlignment { Left, Right, Center };
+    std::string DisplayLabel() const { return m_DisplayLabel.empty() ? m_Name : m_DisplayLabel; }
+    void SetDisplayLabel(std::string label) { m_DisplayLabel = std::move(label); }
+    int DisplayWidth() const;
+    void SetDisplayWidth(int width) { m_DisplayWidth = width; }
+    bool Visible = true;
+    TAlignment Alignment() const;
+    void SetAlignment(TAlignment alignment) { m_Alignment = alignment; m_AlignmentSet = true; }
+
     bool IsNull() const;
     // Display text: numbers plainly, dates in the locale's short date form,
     // booleans "True"/"False", BLOB text as stored; "" for null.
     std::string AsString() const;
+    // The text a grid cell shows (UTF-8), read under the process-wide format
+    // settings in force: AsString for every kind but the BLOB kinds, which
+    // show a marker of their kind instead of their content, as the dataset
+    // framework does: "(Memo)", "(FmtMemo)", "(Graphic)", "(TypedBinary)" or
+    // "(Blob)" while null, the same in upper case ("(MEMO)") when the field
+    // holds data. Empty for any other null field.
+    std::string DisplayText() const;
     int64_t AsInteger() const;
     double AsFloat() const;
     bool AsBoolean() const;
@@ -143,6 +167,10 @@ private:
     TFieldKind m_Kind;
     int m_Size;
     int m_FieldNo;
+    std::string m_DisplayLabel;
+    int m_DisplayWidth = -1;  // -1: the kind's default
+    TAlignment m_Alignment = TAlignment::Left;
+    bool m_AlignmentSet = false;
 };
 
 // A link from a control (or anything that follows a dataset) to a data source.

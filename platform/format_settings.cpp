@@ -1,5 +1,6 @@
 #include "platform/format_settings.h"
 
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -281,8 +282,7 @@ void ReadNames(const icu::UnicodeString* names, int32_t count, int32_t first,
     for (size_t i = 0; i < N; ++i) out[i] = ToCp1252Text(names[first + static_cast<int32_t>(i)]);
 }
 
-std::optional<TFormatSettings> ReadLocaleSettings(uint32_t lcid) {
-    const std::string name = LocaleNameForLcid(lcid);
+std::optional<TFormatSettings> ReadLocaleSettings(const std::string& name) {
     if (name.empty()) return std::nullopt;
     const icu::Locale locale(name.c_str());
     const char* language = locale.getLanguage();
@@ -409,12 +409,83 @@ TFormatSettings LocaleFormatSettings(uint32_t lcid) {
         std::lock_guard<std::mutex> lock(cacheMutex);
         if (auto it = cache.find(lcid); it != cache.end()) return it->second;
     }
-    TFormatSettings settings = ReadLocaleSettings(lcid).value_or(UsFormatSettings());
+    TFormatSettings settings = ReadLocaleSettings(LocaleNameForLcid(lcid)).value_or(UsFormatSettings());
     std::lock_guard<std::mutex> lock(cacheMutex);
     return cache.emplace(lcid, std::move(settings)).first->second;
 }
 
 const TFormatSettings& FormatSettings() { return CurrentSettings(); }
+
+namespace {
+
+// A two-digit year in a short date form ("yy", or ICU's "y") becomes four
+// digits, as desktop short date forms are: a ticket log read for years must
+// not show 2002 and 1902 alike.
+std::string WithFourDigitYear(const std::string& format) {
+    std::string out;
+    char quote = 0;
+    for (size_t i = 0; i < format.size();) {
+        const char c = format[i];
+        if (quote) {
+            if (c == quote) quote = 0;
+            out += c;
+            ++i;
+        } else if (c == '\'' || c == '"') {
+            quote = c;
+            out += c;
+            ++i;
+        } else if (c == 'y') {
+            size_t j = i;
+            while (j < format.size() && format[j] == 'y') ++j;
+            out += "yyyy";
+            i = j;
+        } else {
+            out += c;
+            ++i;
+        }
+    }
+    return out;
+}
+
+// "de_DE.UTF-8@euro" -> "de_DE"; "" for the C and POSIX locales.
+std::string LocaleNameOfEnvironment(const char* value) {
+    if (!value) return {};
+    const std::string name(value, std::strcspn(value, ".@"));
+    if (name == "C" || name == "POSIX") return {};
+    return name;
+}
+
+}  // namespace
+
+TFormatSettings UserFormatSettingsOf(const std::string& localeName) {
+    std::optional<TFormatSettings> read = ReadLocaleSettings(localeName);
+    if (!read) return UsFormatSettings();
+    read->ShortDateFormat = WithFourDigitYear(read->ShortDateFormat);
+    return *read;
+}
+
+void InstallFormatSettings(const TFormatSettings& settings) {
+    std::lock_guard<std::recursive_mutex> lock(ScopeMutex());
+    CurrentSettings() = settings;
+}
+
+void InstallLocaleFormatSettings(const std::string& localeName) {
+    InstallFormatSettings(UserFormatSettingsOf(localeName));
+}
+
+std::string UserLocaleName() {
+    for (const char* variable : {"LC_ALL", "LC_TIME", "LANG"}) {
+        const char* value = std::getenv(variable);
+        if (value && *value) {
+            // The first variable that is set decides, as for the C library.
+            std::string name = LocaleNameOfEnvironment(value);
+            return name.empty() ? "en_US" : name;
+        }
+    }
+    return "en_US";
+}
+
+void InstallUserFormatSettings() { InstallLocaleFormatSettings(UserLocaleName()); }
 
 TFormatSettingsScope::TFormatSettingsScope(const TFormatSettings& settings)
     : m_Lock(ScopeMutex()), m_Saved(CurrentSettings()) {

@@ -52,6 +52,31 @@ TFormatSettings LocaleFormatSettings(uint32_t lcid);
 // The settings in force in this process (initially the US settings).
 const TFormatSettings& FormatSettings();
 
+// The user's settings. At program start the application installs the user's
+// own settings once; from then on the display texts of fields, texts assigned
+// with AsString, filter constants and FindKey values are read and written in
+// them. A table still converts its stored texts (defaults, limits) under a
+// TFormatSettingsScope of its own locale or of the US settings, which puts
+// the installed settings back when it ends.
+//
+// The settings of an ICU locale name ("en_US", "de_DE", "en_GB"): short date
+// form, long time form, decimal and thousands separators, AM/PM texts, month
+// and day names, currency. The short date form always writes four-digit
+// years (ICU's "dd.MM.yy" becomes "dd.MM.yyyy"). An unknown name gives the
+// US settings.
+TFormatSettings UserFormatSettingsOf(const std::string& localeName);
+// Makes `settings` the process-wide settings (under the scopes' lock).
+void InstallFormatSettings(const TFormatSettings& settings);
+// Installs UserFormatSettingsOf(localeName).
+void InstallLocaleFormatSettings(const std::string& localeName);
+// The user's locale name from the environment: the first of LC_ALL, LC_TIME
+// and LANG that is set and not empty, without its code set and modifier
+// ("de_DE.UTF-8@euro" is "de_DE"); "en_US" when none is set or the one set
+// names the C or POSIX locale.
+std::string UserLocaleName();
+// Installs the settings of UserLocaleName().
+void InstallUserFormatSettings();
+
 // Saves the process-wide settings, installs `settings` and restores the saved
 // ones at destruction; holds a process-wide lock for its whole life, so only
 // one thread converts with switched settings at a time. Scopes nest on one
