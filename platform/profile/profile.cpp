@@ -209,7 +209,8 @@ std::string GetPrivateProfileString(const std::string& section, const std::strin
                     const auto entry = EntryOf(file->Lines[i]);
                     if (!entry || !SameName(entry->Key, Trim(key))) continue;
                     std::string_view value = entry->Value;
-                    if (value.size() >= 2 && (value[0] == '"' || value[0] == '\'') && value.back() == value[0])
+                    if (value.size() >= 2 && (value[0] == '"' || value[0] == '\'') &&
+                        value.back() == value[0])
                         value = value.substr(1, value.size() - 2);
                     return Cut(value);
                 }
@@ -224,8 +225,8 @@ std::string GetPrivateProfileString(const std::string& section, const std::strin
 bool WritePrivateProfileString(const std::string& section, const std::string& key,
                                const std::string& value, const std::string& fileName) {
     const std::string_view name = Trim(key);
-    if (name.empty() || name.find('=') != std::string_view::npos || name[0] == '[' || name[0] == ';' ||
-        HasLineBreak(key) || HasLineBreak(value) || HasLineBreak(section) ||
+    if (name.empty() || name.find('=') != std::string_view::npos || name[0] == '[' ||
+        name[0] == ';' || HasLineBreak(key) || HasLineBreak(value) || HasLineBreak(section) ||
         section.find(']') != std::string::npos)
         return false;
     try {

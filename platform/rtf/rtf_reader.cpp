@@ -201,13 +201,24 @@ class TReader {
         IgnorableNext = false;
         if (ConsumeSkip()) return;
         switch (next) {
-            case '~': Character(0x00A0); break;
-            case '-': Character(0x00AD); break;
-            case '_': Character(0x2011); break;
+            case '~':
+                Character(0x00A0);
+                break;
+            case '-':
+                Character(0x00AD);
+                break;
+            case '_':
+                Character(0x2011);
+                break;
             case '\r':
-            case '\n': ParagraphMark(); break;
-            case '\t': Character('\t'); break;
-            default: break;  // \: \| and unknown symbols
+            case '\n':
+                ParagraphMark();
+                break;
+            case '\t':
+                Character('\t');
+                break;
+            default:
+                break;  // \: \| and unknown symbols
         }
     }
 
@@ -270,8 +281,9 @@ class TReader {
 
     void Flush() {
         if (Pending.empty()) return;
-        const int page = Top().Destination == TDestination::FontTable ? CodePageFor(FontEntry)
-                                                                      : CodePageFor(Top().Char.Font);
+        const int page = Top().Destination == TDestination::FontTable
+                             ? CodePageFor(FontEntry)
+                             : CodePageFor(Top().Char.Font);
         std::string text;
         Decoder.Decode(page, Pending, text);
         Pending.clear();
@@ -353,7 +365,8 @@ class TReader {
         run.Bold = s.Bold;
         run.Italic = s.Italic;
         run.Underline = s.Underline;
-        if (s.ColorIndex > 0 && size_t(s.ColorIndex) < Colors.size()) run.Color = Colors[size_t(s.ColorIndex)];
+        if (s.ColorIndex > 0 && size_t(s.ColorIndex) < Colors.size())
+            run.Color = Colors[size_t(s.ColorIndex)];
         return run;
     }
 
@@ -494,7 +507,8 @@ void TReader::Word(std::string_view word, bool hasParam, int value, bool ignorab
     if (word == "par") return ParagraphMark();
     if (word == "line") return Character(0x2028);
     if (word == "tab" || word == "cell" || word == "nestcell") return Character('\t');
-    if (word == "row" || word == "nestrow" || word == "page" || word == "sect") return SoftParagraphMark();
+    if (word == "row" || word == "nestrow" || word == "page" || word == "sect")
+        return SoftParagraphMark();
     if (word == "u") {
         if (!hasParam) return;
         UnicodeCharacter(value);
@@ -528,9 +542,12 @@ void TReader::Word(std::string_view word, bool hasParam, int value, bool ignorab
         return;
     }
     if (s.Destination == TDestination::ColorTable) {
-        if (word == "red") SetColorPart(16, hasParam, value);
-        else if (word == "green") SetColorPart(8, hasParam, value);
-        else if (word == "blue") SetColorPart(0, hasParam, value);
+        if (word == "red")
+            SetColorPart(16, hasParam, value);
+        else if (word == "green")
+            SetColorPart(8, hasParam, value);
+        else if (word == "blue")
+            SetColorPart(0, hasParam, value);
         return;
     }
     if (s.Destination == TDestination::ParagraphNumbering) {
@@ -546,12 +563,15 @@ void TReader::Word(std::string_view word, bool hasParam, int value, bool ignorab
     // Character formatting.
     if (word == "plain") return void(ch = TCharState());
     if (word == "f") return void(ch.Font = hasParam ? value : 0);
-    if (word == "fs") return void(ch.HalfPoints = hasParam && value > 0 ? std::min(value, 3276) : kDefaultHalfPoints);
+    if (word == "fs")
+        return void(ch.HalfPoints =
+                        hasParam && value > 0 ? std::min(value, 3276) : kDefaultHalfPoints);
     if (word == "b") return void(ch.Bold = on);
     if (word == "i") return void(ch.Italic = on);
     if (word == "v") return void(ch.Hidden = on);
     if (word == "ulnone") return void(ch.Underline = false);
-    if (word.substr(0, 2) == "ul" && rtf_detail::IsUnderlineWord(word)) return void(ch.Underline = on);
+    if (word.substr(0, 2) == "ul" && rtf_detail::IsUnderlineWord(word))
+        return void(ch.Underline = on);
     if (word == "cf") return void(ch.ColorIndex = hasParam ? value : 0);
     // Paragraph formatting.
     if (word == "pard") {

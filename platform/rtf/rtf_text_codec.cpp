@@ -18,25 +18,44 @@ constexpr char16_t kCp1252High[32] = {
 
 int CodePageOfCharset(int charset) {
     switch (charset) {
-        case 0: return 1252;    // ANSI
-        case 2: return 1252;    // Symbol: its glyphs have no code page; keep the bytes readable
-        case 77: return 10000;  // Mac Roman
-        case 128: return 932;   // Shift JIS
-        case 129: return 949;   // Hangul
-        case 134: return 936;   // GB 2312
-        case 136: return 950;   // Big5
-        case 161: return 1253;  // Greek
-        case 162: return 1254;  // Turkish
-        case 163: return 1258;  // Vietnamese
-        case 177: return 1255;  // Hebrew
-        case 178: return 1256;  // Arabic
-        case 186: return 1257;  // Baltic
-        case 204: return 1251;  // Cyrillic
-        case 222: return 874;   // Thai
-        case 238: return 1250;  // Eastern European
-        case 254: return 437;   // PC 437
-        case 255: return 850;   // OEM
-        default: return 0;      // 1 (default) and unknown sets: the document's code page
+        case 0:
+            return 1252;  // ANSI
+        case 2:
+            return 1252;  // Symbol: its glyphs have no code page; keep the bytes readable
+        case 77:
+            return 10000;  // Mac Roman
+        case 128:
+            return 932;  // Shift JIS
+        case 129:
+            return 949;  // Hangul
+        case 134:
+            return 936;  // GB 2312
+        case 136:
+            return 950;  // Big5
+        case 161:
+            return 1253;  // Greek
+        case 162:
+            return 1254;  // Turkish
+        case 163:
+            return 1258;  // Vietnamese
+        case 177:
+            return 1255;  // Hebrew
+        case 178:
+            return 1256;  // Arabic
+        case 186:
+            return 1257;  // Baltic
+        case 204:
+            return 1251;  // Cyrillic
+        case 222:
+            return 874;  // Thai
+        case 238:
+            return 1250;  // Eastern European
+        case 254:
+            return 437;  // PC 437
+        case 255:
+            return 850;  // OEM
+        default:
+            return 0;  // 1 (default) and unknown sets: the document's code page
     }
 }
 
@@ -50,11 +69,21 @@ UConverter* TByteDecoder::Converter(int codePage) {
     if (found != Converters.end()) return found->second;
     std::string name;
     switch (codePage) {
-        case 437: name = "ibm-437"; break;
-        case 850: name = "ibm-850"; break;
-        case 932: name = "cp932"; break;
-        case 10000: name = "macintosh"; break;
-        default: name = "windows-" + std::to_string(codePage); break;
+        case 437:
+            name = "ibm-437";
+            break;
+        case 850:
+            name = "ibm-850";
+            break;
+        case 932:
+            name = "cp932";
+            break;
+        case 10000:
+            name = "macintosh";
+            break;
+        default:
+            name = "windows-" + std::to_string(codePage);
+            break;
     }
     UErrorCode status = U_ZERO_ERROR;
     UConverter* converter = ucnv_open(name.c_str(), &status);
@@ -82,8 +111,8 @@ void TByteDecoder::Decode(int codePage, std::string_view bytes, std::string& out
     std::vector<UChar> units(bytes.size() * 2 + 4);
     UErrorCode status = U_ZERO_ERROR;
     ucnv_reset(converter);
-    const int32_t length = ucnv_toUChars(converter, units.data(), int32_t(units.size()), bytes.data(),
-                                         int32_t(bytes.size()), &status);
+    const int32_t length = ucnv_toUChars(converter, units.data(), int32_t(units.size()),
+                                         bytes.data(), int32_t(bytes.size()), &status);
     if (U_FAILURE(status) && status != U_STRING_NOT_TERMINATED_WARNING) {
         AppendUtf8(out, 0xFFFD);
         return;
@@ -126,9 +155,12 @@ char32_t NextUtf8(std::string_view text, size_t& pos) {
     int extra = 0;
     char32_t c = 0;
     char32_t minimum = 0;
-    if ((lead & 0xE0) == 0xC0) extra = 1, c = lead & 0x1F, minimum = 0x80;
-    else if ((lead & 0xF0) == 0xE0) extra = 2, c = lead & 0x0F, minimum = 0x800;
-    else if ((lead & 0xF8) == 0xF0) extra = 3, c = lead & 0x07, minimum = 0x10000;
+    if ((lead & 0xE0) == 0xC0)
+        extra = 1, c = lead & 0x1F, minimum = 0x80;
+    else if ((lead & 0xF0) == 0xE0)
+        extra = 2, c = lead & 0x0F, minimum = 0x800;
+    else if ((lead & 0xF8) == 0xF0)
+        extra = 3, c = lead & 0x07, minimum = 0x10000;
     else {
         ++pos;
         return 0xFFFD;

@@ -122,12 +122,22 @@ class TWriter {
     void Paragraph(const TRtfParagraph& p) {
         Out += "\\pard";
         if (p.Bullet)
-            Out += "{\\pntext\\'95\\tab}{\\*\\pn\\pnlvlblt\\pnindent360{\\pntxtb\\'95}}\\fi-360\\li360";
+            Out +=
+                "{\\pntext\\'95\\tab}{\\*\\pn\\pnlvlblt\\pnindent360{\\pntxtb\\'95}}\\fi-"
+                "360\\li360";
         switch (p.Alignment) {
-            case TRtfAlignment::Left: Out += "\\ql"; break;
-            case TRtfAlignment::Center: Out += "\\qc"; break;
-            case TRtfAlignment::Right: Out += "\\qr"; break;
-            case TRtfAlignment::Justify: Out += "\\qj"; break;
+            case TRtfAlignment::Left:
+                Out += "\\ql";
+                break;
+            case TRtfAlignment::Center:
+                Out += "\\qc";
+                break;
+            case TRtfAlignment::Right:
+                Out += "\\qr";
+                break;
+            case TRtfAlignment::Justify:
+                Out += "\\qj";
+                break;
         }
         for (const TRtfRun& run : p.Runs) Run(run);
     }

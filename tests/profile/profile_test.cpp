@@ -1,6 +1,8 @@
 // The private-profile functions on small files: what a read finds, what a
 // write keeps and changes, refused input, and that a failed or concurrent
 // write never leaves a damaged file.
+#include "platform/profile/profile.h"
+
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -12,8 +14,6 @@
 #include <iterator>
 #include <string>
 #include <vector>
-
-#include "platform/profile/profile.h"
 
 namespace veltra {
 namespace {
@@ -65,8 +65,10 @@ TEST_F(ProfileTest, Read) {
         {"CR LF lines", "[Tmainform]\r\nFormVersion=0\r\nFlags=2\r\n", "Tmainform", "Flags", "2"},
         {"LF lines", "[Tmainform]\nFormVersion=0\nFlags=2\n", "Tmainform", "Flags", "2"},
         {"no line end at the end", "[a]\nk=v", "a", "k", "v"},
-        {"names without regard to case", "[TMainForm]\nsplitter1_TOP=120\n", "tmainform", "Splitter1_Top", "120"},
-        {"blanks around names and values", "  [ sec ]  \n  key  =  some value  \n", "sec", "key", "some value"},
+        {"names without regard to case", "[TMainForm]\nsplitter1_TOP=120\n", "tmainform",
+         "Splitter1_Top", "120"},
+        {"blanks around names and values", "  [ sec ]  \n  key  =  some value  \n", "sec", "key",
+         "some value"},
         {"double quotes removed", "[s]\nk=\"quoted\"\n", "s", "k", "quoted"},
         {"single quotes removed", "[s]\nk='quoted'\n", "s", "k", "quoted"},
         {"only one pair removed", "[s]\nk=\"\"twice\"\"\n", "s", "k", "\"twice\""},
@@ -75,8 +77,10 @@ TEST_F(ProfileTest, Read) {
         {"empty quotes", "[s]\nk=''\n", "s", "k", ""},
         {"empty value is not the default", "[s]\nk=\n", "s", "k", ""},
         {"value with '='", "[s]\nk=a=b\n", "s", "k", "a=b"},
-        {"cut at 2047 characters", "[s]\nk=" + longValue + "\n", "s", "k", longValue.substr(0, 2047)},
-        {"cut counts characters, not bytes", "[s]\nk=" + longUtf8 + "\n", "s", "k", longUtf8.substr(0, 2 * 2047)},
+        {"cut at 2047 characters", "[s]\nk=" + longValue + "\n", "s", "k",
+         longValue.substr(0, 2047)},
+        {"cut counts characters, not bytes", "[s]\nk=" + longUtf8 + "\n", "s", "k",
+         longUtf8.substr(0, 2 * 2047)},
         {"missing key", "[s]\nother=1\n", "s", "k", "dflt"},
         {"missing section", "[t]\nk=1\n", "s", "k", "dflt"},
         {"key of another section", "[t]\nk=1\n[s]\nj=2\n", "s", "k", "dflt"},
@@ -86,8 +90,8 @@ TEST_F(ProfileTest, Read) {
         {"byte order mark", "\xEF\xBB\xBF[s]\nk=1\n", "s", "k", "1"},
         {"text after the bracket", "[s] ; note\nk=1\n", "s", "k", "1"},
         {"prefix of a key does not match", "[s]\nkey=1\n", "s", "ke", "dflt"},
-        {"section list keys", "[Tmainform.DBGrid1_Columns]\nItem0_FieldName=Title\n", "Tmainform.DBGrid1_Columns",
-         "Item0_FieldName", "Title"},
+        {"section list keys", "[Tmainform.DBGrid1_Columns]\nItem0_FieldName=Title\n",
+         "Tmainform.DBGrid1_Columns", "Item0_FieldName", "Title"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Name);
@@ -98,7 +102,8 @@ TEST_F(ProfileTest, Read) {
 
 TEST_F(ProfileTest, ReadWithoutFileGivesTheDefaultCut) {
     EXPECT_EQ(GetPrivateProfileString("s", "k", "fallback", File), "fallback");
-    EXPECT_EQ(GetPrivateProfileString("s", "k", std::string(2100, 'd'), File), std::string(2047, 'd'));
+    EXPECT_EQ(GetPrivateProfileString("s", "k", std::string(2100, 'd'), File),
+              std::string(2047, 'd'));
     EXPECT_EQ(GetPrivateProfileString("s", "k", "x", Folder + "/no/such/folder/f.ini"), "x");
     EXPECT_FALSE(fs::exists(File));
 }
@@ -113,21 +118,25 @@ struct TWriteCase {
 
 TEST_F(ProfileTest, Write) {
     const std::vector<TWriteCase> cases{
-        {"new file", "", false, "Tmainform", "FormVersion", "0", "[Tmainform]\r\nFormVersion=0\r\n"},
-        {"new section at the end", "[a]\r\nx=1\r\n", true, "b", "y", "2", "[a]\r\nx=1\r\n[b]\r\ny=2\r\n"},
+        {"new file", "", false, "Tmainform", "FormVersion", "0",
+         "[Tmainform]\r\nFormVersion=0\r\n"},
+        {"new section at the end", "[a]\r\nx=1\r\n", true, "b", "y", "2",
+         "[a]\r\nx=1\r\n[b]\r\ny=2\r\n"},
         {"replace in place, order kept", "[a]\r\nx=1\r\ny=2\r\nz=3\r\n", true, "a", "y", "9",
          "[a]\r\nx=1\r\ny=9\r\nz=3\r\n"},
-        {"replace without regard to case", "[A]\r\nKEY=1\r\n", true, "a", "key", "2", "[A]\r\nkey=2\r\n"},
-        {"new key after the section's last entry", "[a]\r\nx=1\r\n\r\n[b]\r\nz=3\r\n", true, "a", "y", "2",
-         "[a]\r\nx=1\r\ny=2\r\n\r\n[b]\r\nz=3\r\n"},
+        {"replace without regard to case", "[A]\r\nKEY=1\r\n", true, "a", "key", "2",
+         "[A]\r\nkey=2\r\n"},
+        {"new key after the section's last entry", "[a]\r\nx=1\r\n\r\n[b]\r\nz=3\r\n", true, "a",
+         "y", "2", "[a]\r\nx=1\r\ny=2\r\n\r\n[b]\r\nz=3\r\n"},
         {"only the first section changes", "[a]\r\nx=1\r\n[a]\r\nx=2\r\n", true, "a", "x", "5",
          "[a]\r\nx=5\r\n[a]\r\nx=2\r\n"},
-        {"comments and stray lines kept", "; settings\r\n[a]\r\nnoise\r\nx=1\r\n", true, "a", "x", "2",
-         "; settings\r\n[a]\r\nnoise\r\nx=2\r\n"},
+        {"comments and stray lines kept", "; settings\r\n[a]\r\nnoise\r\nx=1\r\n", true, "a", "x",
+         "2", "; settings\r\n[a]\r\nnoise\r\nx=2\r\n"},
         {"LF file stays LF", "[a]\nx=1\n", true, "a", "y", "2", "[a]\nx=1\ny=2\n"},
         {"file without a last line end", "[a]\nx=1", true, "a", "x", "3", "[a]\nx=3\n"},
         {"empty value", "[a]\r\nx=1\r\n", true, "a", "x", "", "[a]\r\nx=\r\n"},
-        {"value written as it is", "", false, "a", "t", "\"'quoted'\"", "[a]\r\nt=\"'quoted'\"\r\n"},
+        {"value written as it is", "", false, "a", "t", "\"'quoted'\"",
+         "[a]\r\nt=\"'quoted'\"\r\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Name);
@@ -144,9 +153,10 @@ TEST_F(ProfileTest, Write) {
 TEST_F(ProfileTest, QuotedTextSurvivesAWriteAndARead) {
     for (const std::string text : {"'single'", "\"double\"", "'", "plain", "a \"b\" c"}) {
         SCOPED_TRACE(text);
-        const bool quoted = text.size() >= 2 && (text[0] == '"' || text[0] == '\'') && text.back() == text[0];
-        ASSERT_TRUE(WritePrivateProfileString("Tmainform", "Labelindex_Caption", quoted ? "\"" + text + "\"" : text,
-                                              File));
+        const bool quoted =
+            text.size() >= 2 && (text[0] == '"' || text[0] == '\'') && text.back() == text[0];
+        ASSERT_TRUE(WritePrivateProfileString("Tmainform", "Labelindex_Caption",
+                                              quoted ? "\"" + text + "\"" : text, File));
         EXPECT_EQ(GetPrivateProfileString("Tmainform", "Labelindex_Caption", "", File), text);
     }
 }
@@ -182,7 +192,8 @@ TEST_F(ProfileTest, EraseSection) {
         "[tmainform.dbgrid1_columns]\r\nItem2_Width=5\r\n[Teditform]\r\ny=2\r\n");
     EXPECT_TRUE(EraseProfileSection("Tmainform.DBGrid1_Columns", File));
     EXPECT_EQ(Content(), "[Tmainform]\r\nx=1\r\n[Teditform]\r\ny=2\r\n");
-    EXPECT_EQ(GetPrivateProfileString("Tmainform.DBGrid1_Columns", "Item0_Width", "none", File), "none");
+    EXPECT_EQ(GetPrivateProfileString("Tmainform.DBGrid1_Columns", "Item0_Width", "none", File),
+              "none");
     // Erasing what is not there changes nothing and creates nothing.
     EXPECT_TRUE(EraseProfileSection("Nothing", File));
     EXPECT_EQ(Content(), "[Tmainform]\r\nx=1\r\n[Teditform]\r\ny=2\r\n");
@@ -203,7 +214,8 @@ TEST_F(ProfileTest, FailedWriteKeepsTheOldFile) {
         std::signal(SIGXFSZ, SIG_IGN);
         const rlimit limit{64, 64};
         ::setrlimit(RLIMIT_FSIZE, &limit);
-        const bool written = WritePrivateProfileString("Tmainform", "Big", std::string(4000, 'v'), File);
+        const bool written =
+            WritePrivateProfileString("Tmainform", "Big", std::string(4000, 'v'), File);
         ::_exit(written ? 1 : 0);
     }
     int status = 0;
@@ -224,7 +236,8 @@ TEST_F(ProfileTest, ConcurrentWritersKeepEveryKey) {
         if (child == 0) {
             bool ok = true;
             for (int k = 0; k < kKeys; ++k)
-                ok = WritePrivateProfileString(writer ? "B" : "A", "Key" + std::to_string(k), std::to_string(k), File) &&
+                ok = WritePrivateProfileString(writer ? "B" : "A", "Key" + std::to_string(k),
+                                               std::to_string(k), File) &&
                      ok;
             ::_exit(ok ? 0 : 1);
         }
@@ -237,7 +250,8 @@ TEST_F(ProfileTest, ConcurrentWritersKeepEveryKey) {
     }
     for (const char* section : {"A", "B"})
         for (int k = 0; k < kKeys; ++k)
-            EXPECT_EQ(GetPrivateProfileString(section, "Key" + std::to_string(k), "lost", File), std::to_string(k))
+            EXPECT_EQ(GetPrivateProfileString(section, "Key" + std::to_string(k), "lost", File),
+                      std::to_string(k))
                 << section << k;
     EXPECT_TRUE(Strays().empty());
 }

@@ -39,7 +39,8 @@ char32_t NextCharacter(const std::string& s, size_t& i) {
         return 0xFFFD;
     }
     char32_t c = extra == 0 ? lead : lead & (0x3F >> extra);
-    for (int k = 1; k <= extra; ++k) c = (c << 6) | (static_cast<unsigned char>(s[i + size_t(k)]) & 0x3F);
+    for (int k = 1; k <= extra; ++k)
+        c = (c << 6) | (static_cast<unsigned char>(s[i + size_t(k)]) & 0x3F);
     i += size_t(extra) + 1;
     return c;
 }
@@ -70,14 +71,16 @@ std::vector<std::string> Words(std::string text) {
 
 std::string Around(const std::vector<std::string>& words, size_t at) {
     std::string s;
-    for (size_t i = at >= 5 ? at - 5 : 0; i < std::min(words.size(), at + 6); ++i) s += words[i] + " ";
+    for (size_t i = at >= 5 ? at - 5 : 0; i < std::min(words.size(), at + 6); ++i)
+        s += words[i] + " ";
     return s;
 }
 
 TEST(RtfCorpus, EveryFileReadsWithTheExpectedWords) {
     const fs::path corpus = VELTRA_RTF_CORPUS;
     if (!fs::is_directory(corpus / "rtf"))
-        GTEST_SKIP() << "the RTF corpus is not at " << corpus.string() << " (it lives only in the shared folder)";
+        GTEST_SKIP() << "the RTF corpus is not at " << corpus.string()
+                     << " (it lives only in the shared folder)";
     std::vector<fs::path> files;
     for (const auto& entry : fs::directory_iterator(corpus / "rtf"))
         if (entry.path().extension() == ".rtf") files.push_back(entry.path());
@@ -93,8 +96,9 @@ TEST(RtfCorpus, EveryFileReadsWithTheExpectedWords) {
         const auto [g, e] = std::mismatch(got.begin(), got.end(), expected.begin(), expected.end());
         if (g != got.end() || e != expected.end()) {
             const size_t at = size_t(g - got.begin());
-            ADD_FAILURE() << "words differ at word " << at << " of " << got.size() << " (expected " << expected.size()
-                          << ")\n  read:     " << Around(got, at) << "\n  expected: " << Around(expected, at);
+            ADD_FAILURE() << "words differ at word " << at << " of " << got.size() << " (expected "
+                          << expected.size() << ")\n  read:     " << Around(got, at)
+                          << "\n  expected: " << Around(expected, at);
         }
     }
 }

@@ -1,5 +1,7 @@
 // Between RTF and QTextDocument: every formatting the edit window's toolbar
 // sets survives a document written as RTF and read back into another.
+#include "platform/qt/rtf/rtf_text_document.h"
+
 #include <gtest/gtest.h>
 
 #include <QGuiApplication>
@@ -8,7 +10,6 @@
 #include <QTextDocument>
 #include <QTextList>
 
-#include "platform/qt/rtf/rtf_text_document.h"
 #include "platform/rtf/rtf.h"
 
 namespace veltra {
@@ -46,8 +47,10 @@ struct TSeen {
 
 std::ostream& operator<<(std::ostream& out, const TSeen& s) {
     return out << '"' << s.Text.toStdString() << "\" " << s.Family.toStdString() << ' ' << s.Size
-               << (s.Bold ? " bold" : "") << (s.Italic ? " italic" : "") << (s.Underline ? " underline" : "")
-               << (s.Color ? " #" + QString::number(*s.Color & 0xFFFFFF, 16).toStdString() : " auto");
+               << (s.Bold ? " bold" : "") << (s.Italic ? " italic" : "")
+               << (s.Underline ? " underline" : "")
+               << (s.Color ? " #" + QString::number(*s.Color & 0xFFFFFF, 16).toStdString()
+                           : " auto");
 }
 
 struct TBlockSeen {
@@ -66,14 +69,17 @@ std::ostream& operator<<(std::ostream& out, const TBlockSeen& b) {
 std::vector<TBlockSeen> Seen(const QTextDocument& document) {
     std::vector<TBlockSeen> blocks;
     for (QTextBlock block = document.begin(); block.isValid(); block = block.next()) {
-        TBlockSeen b{block.blockFormat().alignment() & Qt::AlignHorizontal_Mask, block.textList() != nullptr, {}};
+        TBlockSeen b{block.blockFormat().alignment() & Qt::AlignHorizontal_Mask,
+                     block.textList() != nullptr,
+                     {}};
         for (auto it = block.begin(); !it.atEnd(); ++it) {
             const QTextCharFormat f = it.fragment().charFormat();
             std::optional<QRgb> color;
             if (f.hasProperty(QTextFormat::ForegroundBrush)) color = f.foreground().color().rgb();
             const QStringList families = f.fontFamilies().toStringList();
             b.Fragments.push_back({it.fragment().text(), families.value(0), f.fontPointSize(),
-                                   f.fontWeight() >= QFont::DemiBold, f.fontItalic(), f.fontUnderline(), color});
+                                   f.fontWeight() >= QFont::DemiBold, f.fontItalic(),
+                                   f.fontUnderline(), color});
         }
         blocks.push_back(b);
     }
@@ -94,11 +100,15 @@ void Build(QTextDocument& document, const std::vector<TBlockSpec>& blocks) {
     for (size_t i = 0; i < blocks.size(); ++i) {
         QTextBlockFormat format;
         format.setAlignment(blocks[i].Alignment);
-        if (i > 0) cursor.insertBlock(format);
-        else cursor.setBlockFormat(format);
+        if (i > 0)
+            cursor.insertBlock(format);
+        else
+            cursor.setBlockFormat(format);
         if (blocks[i].Bullet) {
-            if (list) list->add(cursor.block());
-            else list = cursor.createList(QTextListFormat::ListDisc);
+            if (list)
+                list->add(cursor.block());
+            else
+                list = cursor.createList(QTextListFormat::ListDisc);
         } else {
             list = nullptr;
         }
@@ -134,34 +144,49 @@ struct TRoundTripCase {
 
 TEST(RtfTextDocument, ToolbarFormattingSurvivesWriteAndRead) {
     std::vector<TRoundTripCase> cases;
-    cases.push_back({"styles", {{Qt::AlignLeft, false,
-                                 {{"plain", Style(false, false, false)}, {"b", Style(true, false, false)},
-                                  {"i", Style(false, true, false)}, {"u", Style(false, false, true)},
-                                  {"biu", Style(true, true, true)}}}}});
+    cases.push_back({"styles",
+                     {{Qt::AlignLeft,
+                       false,
+                       {{"plain", Style(false, false, false)},
+                        {"b", Style(true, false, false)},
+                        {"i", Style(false, true, false)},
+                        {"u", Style(false, false, true)},
+                        {"biu", Style(true, true, true)}}}}});
     {
         TBlockSpec sizes;
         for (int size : {7, 8, 9, 10, 11, 12, 14, 16, 18, 20, 22, 24, 26, 28, 36, 48, 72})
-            sizes.Runs.push_back({QString::number(size), Font(size % 2 ? "Courier New" : "Liberation Serif", size)});
+            sizes.Runs.push_back(
+                {QString::number(size), Font(size % 2 ? "Courier New" : "Liberation Serif", size)});
         sizes.Runs.push_back({"odd", Font("Arial", 13)});
         cases.push_back({"fonts and sizes", {sizes}});
     }
-    cases.push_back({"colours", {{Qt::AlignLeft, false,
-                                  {{"red", Colored(qRgb(255, 0, 0))}, {"black", Colored(qRgb(0, 0, 0))},
-                                   {"auto", Colored(std::nullopt)}, {"teal", Colored(qRgb(0, 128, 128))}}}}});
-    cases.push_back({"alignments", {{Qt::AlignLeft, false, {{"l", {}}}},
-                                    {Qt::AlignHCenter, false, {{"c", {}}}},
-                                    {Qt::AlignRight, false, {{"r", {}}}},
-                                    {Qt::AlignJustify, false, {{"j", {}}}}}});
-    cases.push_back({"bullets", {{Qt::AlignLeft, true, {{"one", {}}}},
-                                 {Qt::AlignHCenter, true, {{"two", Style(true, false, false)}}},
-                                 {Qt::AlignLeft, false, {{"plain", {}}}},
-                                 {Qt::AlignLeft, true, {{"again", {}}}}}});
-    cases.push_back({"text beyond ASCII, tabs, line breaks, RTF's own characters",
-                     {{Qt::AlignLeft, false,
-                       {{QString::fromUtf8("caf\u00E9 \u20AC \u041F\u0440\u0438 \u4E2D \U0001F60A"), {}},
-                        {QString("a\tb") + QChar::LineSeparator + "c {x} \\y", Font("Courier New", 9)}}}}});
+    cases.push_back({"colours",
+                     {{Qt::AlignLeft,
+                       false,
+                       {{"red", Colored(qRgb(255, 0, 0))},
+                        {"black", Colored(qRgb(0, 0, 0))},
+                        {"auto", Colored(std::nullopt)},
+                        {"teal", Colored(qRgb(0, 128, 128))}}}}});
+    cases.push_back({"alignments",
+                     {{Qt::AlignLeft, false, {{"l", {}}}},
+                      {Qt::AlignHCenter, false, {{"c", {}}}},
+                      {Qt::AlignRight, false, {{"r", {}}}},
+                      {Qt::AlignJustify, false, {{"j", {}}}}}});
+    cases.push_back({"bullets",
+                     {{Qt::AlignLeft, true, {{"one", {}}}},
+                      {Qt::AlignHCenter, true, {{"two", Style(true, false, false)}}},
+                      {Qt::AlignLeft, false, {{"plain", {}}}},
+                      {Qt::AlignLeft, true, {{"again", {}}}}}});
+    cases.push_back(
+        {"text beyond ASCII, tabs, line breaks, RTF's own characters",
+         {{Qt::AlignLeft,
+           false,
+           {{QString::fromUtf8("caf\u00E9 \u20AC \u041F\u0440\u0438 \u4E2D \U0001F60A"), {}},
+            {QString("a\tb") + QChar::LineSeparator + "c {x} \\y", Font("Courier New", 9)}}}}});
     cases.push_back({"empty lines between paragraphs",
-                     {{Qt::AlignLeft, false, {{"x", {}}}}, {Qt::AlignLeft, false, {}}, {Qt::AlignLeft, false, {{"y", {}}}}}});
+                     {{Qt::AlignLeft, false, {{"x", {}}}},
+                      {Qt::AlignLeft, false, {}},
+                      {Qt::AlignLeft, false, {{"y", {}}}}}});
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Name);
         QTextDocument source;
@@ -174,12 +199,15 @@ TEST(RtfTextDocument, ToolbarFormattingSurvivesWriteAndRead) {
         EXPECT_EQ(Seen(target), Seen(source)) << rtf;
         // Consecutive bullets share one list; a plain paragraph ends it.
         std::vector<QTextList*> lists;
-        for (QTextBlock b = target.begin(); b.isValid(); b = b.next()) lists.push_back(b.textList());
+        for (QTextBlock b = target.begin(); b.isValid(); b = b.next())
+            lists.push_back(b.textList());
         std::vector<QTextList*> sourceLists;
-        for (QTextBlock b = source.begin(); b.isValid(); b = b.next()) sourceLists.push_back(b.textList());
+        for (QTextBlock b = source.begin(); b.isValid(); b = b.next())
+            sourceLists.push_back(b.textList());
         ASSERT_EQ(lists.size(), sourceLists.size());
         for (size_t i = 1; i < lists.size(); ++i)
-            EXPECT_EQ(lists[i] && lists[i] == lists[i - 1], sourceLists[i] && sourceLists[i] == sourceLists[i - 1]);
+            EXPECT_EQ(lists[i] && lists[i] == lists[i - 1],
+                      sourceLists[i] && sourceLists[i] == sourceLists[i - 1]);
     }
 }
 
@@ -217,8 +245,9 @@ TEST(RtfTextDocument, ReadingResetsAndDefaultsApply) {
     EXPECT_FALSE(document.isUndoAvailable());
     // A run without a font name takes the document's default family.
     RtfToTextDocument("{\\rtf1 x}", document);
-    EXPECT_EQ(document.begin().begin().fragment().charFormat().fontFamilies().toStringList().value(0),
-              "Liberation Serif");
+    EXPECT_EQ(
+        document.begin().begin().fragment().charFormat().fontFamilies().toStringList().value(0),
+        "Liberation Serif");
 }
 
 }  // namespace

@@ -57,31 +57,39 @@ std::vector<TDocumentCase> Documents() {
     }
     {
         std::vector<TRtfRun> sizes;
-        for (double size : {7.0, 8.0, 9.0, 10.0, 10.5, 11.0, 12.0, 14.0, 16.0, 18.0, 20.0, 22.0, 24.0, 26.0,
-                            28.0, 36.0, 48.0, 72.0, 1638.0})
+        for (double size : {7.0, 8.0, 9.0, 10.0, 10.5, 11.0, 12.0, 14.0, 16.0, 18.0, 20.0, 22.0,
+                            24.0, 26.0, 28.0, 36.0, 48.0, 72.0, 1638.0})
             sizes.push_back(MakeRun("z", "Times New Roman", size));
         cases.push_back({"the toolbar's sizes and a half point", {{Paragraph(sizes)}}});
     }
     cases.push_back({"font names",
-                     {{Paragraph({MakeRun("a", "Arial"), MakeRun("b", "Courier New"), MakeRun("c", "Liberation Sans"),
-                                  MakeRun("d", "Caf\u00E9 Sans"), MakeRun("e", "\u5B8B\u4F53"), MakeRun("f", "Arial")})}}});
+                     {{Paragraph({MakeRun("a", "Arial"), MakeRun("b", "Courier New"),
+                                  MakeRun("c", "Liberation Sans"), MakeRun("d", "Caf\u00E9 Sans"),
+                                  MakeRun("e", "\u5B8B\u4F53"), MakeRun("f", "Arial")})}}});
     cases.push_back({"colours and auto",
-                     {{Paragraph({Styled("r", false, false, false, 0xFF0000), Styled("k", false, false, false, 0x000000),
+                     {{Paragraph({Styled("r", false, false, false, 0xFF0000),
+                                  Styled("k", false, false, false, 0x000000),
                                   Styled("a", false, false, false, std::nullopt),
-                                  Styled("m", true, false, false, 0x123456), Styled("r2", false, true, false, 0xFF0000)})}}});
-    cases.push_back({"alignments and bullets",
-                     {{Paragraph({MakeRun("l")}, A::Left), Paragraph({MakeRun("c")}, A::Center),
-                       Paragraph({MakeRun("r")}, A::Right), Paragraph({MakeRun("j")}, A::Justify),
-                       Paragraph({MakeRun("b1")}, A::Left, true), Paragraph({MakeRun("b2")}, A::Center, true),
-                       Paragraph({MakeRun("after")}, A::Left)}}});
+                                  Styled("m", true, false, false, 0x123456),
+                                  Styled("r2", false, true, false, 0xFF0000)})}}});
+    cases.push_back(
+        {"alignments and bullets",
+         {{Paragraph({MakeRun("l")}, A::Left), Paragraph({MakeRun("c")}, A::Center),
+           Paragraph({MakeRun("r")}, A::Right), Paragraph({MakeRun("j")}, A::Justify),
+           Paragraph({MakeRun("b1")}, A::Left, true), Paragraph({MakeRun("b2")}, A::Center, true),
+           Paragraph({MakeRun("after")}, A::Left)}}});
     cases.push_back({"Windows-1252 text",
-                     {{Paragraph({MakeRun("caf\u00E9 \u20AC \u201Cquoted\u201D \u2013 \u00FF\u00A0\u0160")})}}});
-    cases.push_back({"Unicode beyond Windows-1252",
-                     {{Paragraph({MakeRun("\u041F\u0440\u0438\u0432\u0435\u0442 \u4E2D\u6587 \U0001F60A \uFFFD")})}}});
+                     {{Paragraph({MakeRun(
+                         "caf\u00E9 \u20AC \u201Cquoted\u201D \u2013 \u00FF\u00A0\u0160")})}}});
+    cases.push_back(
+        {"Unicode beyond Windows-1252",
+         {{Paragraph(
+             {MakeRun("\u041F\u0440\u0438\u0432\u0435\u0442 \u4E2D\u6587 \U0001F60A \uFFFD")})}}});
     cases.push_back({"RTF's own characters, tabs and line breaks",
                      {{Paragraph({MakeRun("a\\b{c}d\te\u2028f;g")})}}});
     cases.push_back({"leading blanks and digits after a control word",
-                     {{Paragraph({MakeRun("  two blanks"), Styled("1st", true, false, false, std::nullopt)})}}});
+                     {{Paragraph({MakeRun("  two blanks"),
+                                  Styled("1st", true, false, false, std::nullopt)})}}});
     return cases;
 }
 
@@ -129,7 +137,9 @@ TEST(RtfWriter, CharacterEscapes) {
         {"{\\}", "\\{\\\\\\}"},
         {"\t", "\\tab "},
         {"\u2028", "\\line "},
-        {"a\x01" "b", "ab"},
+        {"a\x01"
+         "b",
+         "ab"},
         {"\xC3(", "\\u-3?("},  // invalid UTF-8
     };
     for (const auto& c : cases) {
@@ -161,20 +171,25 @@ std::string Spliced(const std::string& description, const std::vector<std::strin
 }
 
 TEST(RtfWriter, ChangeHistorySplice) {
-    const std::vector<std::string> history{"\\par \\par Change History\\par",
-                                           "12/10/2026 at 9:41:07 AM ann submitted ticket\\par",
-                                           "12/10/2026 at 9:45:00 AM bob changed Priority from 3 to 5\\par"};
-    const std::string tail = "\n\nChange History\n12/10/2026 at 9:41:07 AM ann submitted ticket\n"
-                             "12/10/2026 at 9:45:00 AM bob changed Priority from 3 to 5\n";
+    const std::vector<std::string> history{
+        "\\par \\par Change History\\par", "12/10/2026 at 9:41:07 AM ann submitted ticket\\par",
+        "12/10/2026 at 9:45:00 AM bob changed Priority from 3 to 5\\par"};
+    const std::string tail =
+        "\n\nChange History\n12/10/2026 at 9:41:07 AM ann submitted ticket\n"
+        "12/10/2026 at 9:45:00 AM bob changed Priority from 3 to 5\n";
     const struct {
         const char* Name;
         TRtfDocument Description;
         std::string Text;
     } cases[] = {
         {"empty description", {}, tail},
-        {"two paragraphs", {{Paragraph({MakeRun("first")}), Paragraph({MakeRun("last "), MakeRun("line", "Courier New")})}},
+        {"two paragraphs",
+         {{Paragraph({MakeRun("first")}),
+           Paragraph({MakeRun("last "), MakeRun("line", "Courier New")})}},
          "first\nlast line" + tail},
-        {"description ending in an empty paragraph", {{Paragraph({MakeRun("x")}), Paragraph({})}}, "x\n" + tail},
+        {"description ending in an empty paragraph",
+         {{Paragraph({MakeRun("x")}), Paragraph({})}},
+         "x\n" + tail},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Name);
@@ -190,9 +205,10 @@ TEST(RtfWriter, ChangeHistorySplice) {
 // Braces and backslashes in history values are copied into the lines as
 // they are; the text around them is still read.
 TEST(RtfWriter, SpliceWithRtfCharactersInValues) {
-    const std::string all = Spliced(WriteRtf({{Paragraph({MakeRun("d")})}}),
-                                    {"\\par \\par Change History\\par", "x changed Title from {a to b}}\\par",
-                                     "x changed Other from c:\\dir to \\par", "x changed Owner from y to z\\par"});
+    const std::string all =
+        Spliced(WriteRtf({{Paragraph({MakeRun("d")})}}),
+                {"\\par \\par Change History\\par", "x changed Title from {a to b}}\\par",
+                 "x changed Other from c:\\dir to \\par", "x changed Owner from y to z\\par"});
     const std::string text = RtfPlainText(all);
     EXPECT_NE(text.find("changed Title from a to b"), std::string::npos) << text;
     EXPECT_NE(text.find("changed Other from c:to "), std::string::npos) << text;

@@ -17,10 +17,14 @@ QString FromUtf8(const std::string& text) {
 
 Qt::Alignment QtAlignment(TRtfAlignment alignment) {
     switch (alignment) {
-        case TRtfAlignment::Center: return Qt::AlignHCenter;
-        case TRtfAlignment::Right: return Qt::AlignRight;
-        case TRtfAlignment::Justify: return Qt::AlignJustify;
-        case TRtfAlignment::Left: break;
+        case TRtfAlignment::Center:
+            return Qt::AlignHCenter;
+        case TRtfAlignment::Right:
+            return Qt::AlignRight;
+        case TRtfAlignment::Justify:
+            return Qt::AlignJustify;
+        case TRtfAlignment::Left:
+            break;
     }
     return Qt::AlignLeft;
 }
@@ -35,7 +39,8 @@ TRtfAlignment RtfAlignment(Qt::Alignment alignment) {
 
 QTextCharFormat CharFormat(const TRtfRun& run, const QTextDocument& document) {
     QTextCharFormat format;
-    const QString family = run.FontName.empty() ? document.defaultFont().family() : FromUtf8(run.FontName);
+    const QString family =
+        run.FontName.empty() ? document.defaultFont().family() : FromUtf8(run.FontName);
     format.setFontFamilies(QStringList{family});
     format.setFontPointSize(run.Size);
     format.setFontWeight(run.Bold ? QFont::Bold : QFont::Normal);
@@ -52,10 +57,12 @@ TRtfRun RunOf(const QTextCharFormat& format, const QTextDocument& document) {
     run.FontName = (families.isEmpty() ? base.family() : families.first()).toStdString();
     const double size = format.fontPointSize();
     run.Size = size > 0 ? size : base.pointSizeF() > 0 ? base.pointSizeF() : 12;
-    run.Bold = format.hasProperty(QTextFormat::FontWeight) ? format.fontWeight() >= QFont::DemiBold : base.bold();
+    run.Bold = format.hasProperty(QTextFormat::FontWeight) ? format.fontWeight() >= QFont::DemiBold
+                                                           : base.bold();
     run.Italic = format.fontItalic();
     run.Underline = format.fontUnderline();
-    if (format.hasProperty(QTextFormat::ForegroundBrush) && format.foreground().style() != Qt::NoBrush)
+    if (format.hasProperty(QTextFormat::ForegroundBrush) &&
+        format.foreground().style() != Qt::NoBrush)
         run.Color = uint32_t(format.foreground().color().rgb() & 0xFFFFFF);
     return run;
 }
