@@ -19,6 +19,10 @@
 //                 rest is a compiled filter instead of filter text
 //   1       ...   the filter text (or the compiled filter's bytes)
 //
+// fuzz_rtf input
+// --------------
+//   any bytes, read as an RTF document
+//
 // Each entry function returns normally for every input that ends in success
 // or in an engine or dataset error. Any other outcome is a fault it reports
 // by crashing (an escaping exception or abort with a message on stderr), so
@@ -55,6 +59,9 @@ void RunTableInput(const uint8_t* data, size_t size);
 
 // Parses, compiles and runs a filter against a fixed small table.
 void RunFilterInput(const uint8_t* data, size_t size);
+
+// Reads the bytes as RTF, writes the document read and reads that again.
+void RunRtfInput(const uint8_t* data, size_t size);
 
 // Creates the table the filter target runs on at `path` (a ".dat" name):
 // every field type a filter can name, one BLOB field, eight records of which

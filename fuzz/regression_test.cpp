@@ -68,4 +68,6 @@ TEST(FuzzRegressions, TableInputs) { RunAll("fuzz_table", veltra_fuzz::RunTableI
 
 TEST(FuzzRegressions, FilterInputs) { RunAll("fuzz_filter", veltra_fuzz::RunFilterInput); }
 
+TEST(FuzzRegressions, RtfInputs) { RunAll("fuzz_rtf", veltra_fuzz::RunRtfInput); }
+
 }  // namespace

@@ -1,8 +1,9 @@
 // Writes the seed corpora of the fuzz targets: tables built the way the tests
 // build them, framed as fuzz_table inputs, and the filter texts of a text
-// file (one a line) as fuzz_filter inputs, as text and compiled.
+// file (one a line) as fuzz_filter inputs, as text and compiled, and small
+// RTF documents of the forms rich-text editors write as fuzz_rtf inputs.
 //
-// Usage: veltra-fuzz-seeds TABLE_SEED_DIR FILTER_SEED_DIR FILTER_TEXTS
+// Usage: veltra-fuzz-seeds TABLE_SEED_DIR FILTER_SEED_DIR FILTER_TEXTS [RTF_SEED_DIR]
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -16,6 +17,7 @@
 #include "engine/table_builder.h"
 #include "fuzz_input.h"
 #include "platform/db_error.h"
+#include "platform/rtf/rtf.h"
 #include "tests/test_util.h"
 
 using namespace veltra;
@@ -73,11 +75,36 @@ void Fill(const std::string& path, int count, int deleteEvery, const std::string
     t.CloseTable();
 }
 
+// RTF as a rich edit control, word processors and this program write it,
+// and as the change history splices it.
+void WriteRtfSeeds(const std::filesystem::path& dir) {
+    std::filesystem::create_directories(dir);
+    const std::string seeds[] = {
+        "{\\rtf1\\ansi\\ansicpg1252\\deff0{\\fonttbl{\\f0\\fswiss\\fcharset0 Arial;}{\\f1\\fnil\\fcharset2 "
+        "Symbol;}}\r\n{\\colortbl ;\\red255\\green0\\blue0;}\r\n\\viewkind4\\uc1\\pard\\f0\\fs20 plain "
+        "\\b bold\\b0  \\cf1\\i red\\cf0\\i0\\par\r\n\\pard{\\pntext\\f1\\'B7\\tab}{\\*\\pn\\pnlvlblt\\pnf1"
+        "\\pnindent0{\\pntxtb\\'B7}}\\fi-720\\li720\\qc item\\par\r\n}\r\n",
+        "{\\rtf1\\ansi\\ansicpg1251{\\fonttbl{\\f0\\fcharset204 Times;}{\\f1\\fcharset134 SimSun;}}\\f0 \\'cf\\'f0"
+        "\\f1\\'d6\\'d0\\uc1\\u20320?\\uc2\\u22909\\'ba\\'c3\\u-10179?\\u-8694?{\\upr{a}{\\*\\ud{b}}}\\par}",
+        "{\\rtf1{\\*\\generator x;}{\\info{\\title t}}{\\header h}{\\pict\\bin4 {}}\\}{\\field{\\*\\fldinst "
+        "HYPERLINK \"u\"}{\\fldrslt link}}a\\cell b\\cell\\row\\v hidden\\v0\\ls1{\\listtext 1.\\tab}x\\par}",
+    };
+    int n = 0;
+    for (const std::string& seed : seeds)
+        WriteSeed(dir / ("rtf-" + std::to_string(++n)), std::vector<uint8_t>(seed.begin(), seed.end()));
+    veltra::TRtfDocument document = veltra::ReadRtf(seeds[0]);
+    std::string description = veltra::WriteRtf(document);
+    WriteSeed(dir / "written", std::vector<uint8_t>(description.begin(), description.end()));
+    description.resize(description.size() - veltra::kRtfClosing.size());
+    description += "\\par \\par Change History\\par\r\n12/10/2026 at 9:41:07 AM ann submitted ticket\\par\r\n\\par }";
+    WriteSeed(dir / "spliced", std::vector<uint8_t>(description.begin(), description.end()));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 4) {
-        std::fprintf(stderr, "usage: %s TABLE_SEED_DIR FILTER_SEED_DIR FILTER_TEXTS\n", argv[0]);
+    if (argc != 4 && argc != 5) {
+        std::fprintf(stderr, "usage: %s TABLE_SEED_DIR FILTER_SEED_DIR FILTER_TEXTS [RTF_SEED_DIR]\n", argv[0]);
         return 2;
     }
     try {
@@ -146,6 +173,7 @@ int main(int argc, char** argv) {
             }
         }
         table.CloseTable();
+        if (argc == 5) WriteRtfSeeds(argv[4]);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "seed generation failed: %s\n", e.what());
         return 1;

@@ -8,7 +8,7 @@
 # Environment:
 #   VELTRA_FUZZ_SECONDS  seconds per target (default 75)
 #   VELTRA_FUZZ_JOBS     parallel fuzzing processes per target (default 1)
-#   VELTRA_FUZZ_TARGETS  targets to run (default "fuzz_table fuzz_filter")
+#   VELTRA_FUZZ_TARGETS  targets to run (default "fuzz_table fuzz_filter fuzz_rtf")
 #   VELTRA_FUZZ_BUILD    build folder (default build/fuzz)
 #   VELTRA_FUZZ_WORK     corpora and findings (default build/fuzz/work); the
 #                        corpora grow across runs that keep this folder
@@ -21,7 +21,7 @@ cd "$(dirname "$0")/.."
 
 seconds=${VELTRA_FUZZ_SECONDS:-75}
 jobs=${VELTRA_FUZZ_JOBS:-1}
-targets=${VELTRA_FUZZ_TARGETS:-"fuzz_table fuzz_filter"}
+targets=${VELTRA_FUZZ_TARGETS:-"fuzz_table fuzz_filter fuzz_rtf"}
 build=${VELTRA_FUZZ_BUILD:-build/fuzz}
 work=${VELTRA_FUZZ_WORK:-$build/work}
 cores=$(nproc 2>/dev/null || echo 2)
@@ -29,11 +29,12 @@ cores=$(nproc 2>/dev/null || echo 2)
 echo "== fuzz build (clang, libFuzzer, address and undefined-behaviour sanitizers)"
 CC=clang-14 CXX=clang++-14 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=None -DVELTRA_GUI=OFF \
   "-DCMAKE_CXX_FLAGS=-O1 -gline-tables-only" -DVELTRA_WERROR=ON -DVELTRA_FUZZ=ON -DVELTRA_BUILD_TESTS=OFF
-cmake --build "$build" -j "$cores" --target fuzz_table fuzz_filter veltra-fuzz-seeds
+cmake --build "$build" -j "$cores" --target fuzz_table fuzz_filter fuzz_rtf veltra-fuzz-seeds
 
 echo "== seed corpora"
 rm -rf "$work/seeds"
-"$build/fuzz/veltra-fuzz-seeds" "$work/seeds/fuzz_table" "$work/seeds/fuzz_filter" fuzz/filter_seeds.txt
+"$build/fuzz/veltra-fuzz-seeds" "$work/seeds/fuzz_table" "$work/seeds/fuzz_filter" fuzz/filter_seeds.txt \
+  "$work/seeds/fuzz_rtf"
 
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
