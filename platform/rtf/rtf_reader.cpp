@@ -88,6 +88,9 @@ class TReader {
         Stack.emplace_back();
         const size_t last = In.rfind('}');
         LastClosingBrace = last == std::string_view::npos ? 0 : last;
+        // Blanks in front of the document's opening brace are not its text.
+        const size_t first = In.find_first_not_of(" \t\r\n");
+        if (first != std::string_view::npos && In[first] == '{') Pos = first;
     }
 
     TRtfDocument Read() {
@@ -360,7 +363,7 @@ class TReader {
         const TCharState& s = Stack.back().Char;
         TRtfRun run;
         const auto font = Fonts.find(s.Font < 0 ? DefaultFont : s.Font);
-        if (font != Fonts.end()) run.FontName = font->second.Name;
+        if (font != Fonts.end()) run.FontName = Trimmed(font->second.Name);
         run.Size = s.HalfPoints / 2.0;
         run.Bold = s.Bold;
         run.Italic = s.Italic;

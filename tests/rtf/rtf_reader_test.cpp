@@ -78,6 +78,8 @@ TEST(RtfReader, VisibleText) {
         {"page break between paragraphs", "{\\rtf1 a\\par\\page b}", "a\nb"},
         {"control characters dropped", std::string("{\\rtf1 a\x01\x00z}", 12), "az"},
         {"not RTF at all", "just text", "just text"},
+        {"blanks before the document", " \r\n\t{\\rtf1 a}", "a"},
+        {"blanks before plain text kept", "  text", "  text"},
         {"text after the closing brace", "{\\rtf1 a}\r\n b", "a"},
         {"unbalanced closing brace inside", "{\\rtf1 a}}b}", "ab"},
         {"garbage after the last brace", "{\\rtf1 a}} @x", "a"},

@@ -119,6 +119,45 @@ TEST_F(VltableTest, EveryTypeRoundTripsThroughInsertAndDump) {
     EXPECT_EQ(csv.Out, "ID,Name,Opened,Raw\r\n1,\"Zoë, \"\"the\"\" first\",2002-03-14,AQID/w==\r\n2,second,,\r\n");
 }
 
+// --plain-text: formatted memos holding RTF come out as their visible text
+// (the document's code page decoded), other formatted memos as they are,
+// plain memos and the default dump untouched.
+TEST_F(VltableTest, PlainTextShowsFormattedMemosAsTheirVisibleText) {
+    CreateFrom(R"({"fields": [{"name": "ID", "type": "autoinc"},
+        {"name": "Description", "type": "blob", "subtype": "fmtmemo"},
+        {"name": "History", "type": "blob", "subtype": "memo"}],
+      "indexes": [{"primary": true, "fields": ["ID"]}]})", table);
+    const std::string rtf = "{\\rtf1\\ansi{\\fonttbl{\\f0 Arial;}}\\f0\\fs20 Caf\\'e9 {\\b bold}\\par\r\n"
+                            "second, \"quoted\"\\par\r\n}\r\n";
+    const std::string raw = "  {\\rtf1\\ansi Zo\xC3\xAB\\par\\u8364?}";  // ë stored as a byte
+    const std::vector<json> records{{{"Description", rtf}, {"History", rtf}},
+                                    {{"Description", "plain text\r\nline 2"}},
+                                    {{"History", "x"}},
+                                    {{"Description", raw}}};
+    std::string input;
+    for (const json& r : records) input += r.dump() + "\n";
+    ASSERT_EQ(RunTool({"insert", table}, input).Status, 0);
+
+    const std::vector<json> plain = Dump({"--plain-text"});
+    ASSERT_EQ(plain.size(), 4u);
+    EXPECT_EQ(plain[0]["Description"], "Caf\xC3\xA9 bold\nsecond, \"quoted\"");
+    EXPECT_EQ(plain[0]["History"], rtf);
+    EXPECT_EQ(plain[1]["Description"], "plain text\r\nline 2");
+    EXPECT_TRUE(plain[2]["Description"].is_null());
+    EXPECT_EQ(plain[3]["Description"], "Zo\xC3\xAB\n\xE2\x82\xAC");
+    const std::vector<json> rows = Dump();
+    ASSERT_EQ(rows.size(), 4u);
+    EXPECT_EQ(rows[0]["Description"], rtf);
+    EXPECT_EQ(rows[3]["Description"], raw);
+
+    const TToolResult csv = RunTool({"dump", table, "--format", "csv", "--fields", "ID,Description", "--plain-text"});
+    ASSERT_EQ(csv.Status, 0) << csv.Err;
+    EXPECT_EQ(csv.Out, "ID,Description\r\n1,\"Caf\xC3\xA9 bold\nsecond, \"\"quoted\"\"\"\r\n"
+                       "2,\"plain text\r\nline 2\"\r\n3,\r\n4,\"Zo\xC3\xAB\n\xE2\x82\xAC\"\r\n");
+    // Only dump takes the option.
+    EXPECT_EQ(RunTool({"count", table, "--plain-text"}).Status, 2);
+}
+
 TEST_F(VltableTest, RejectedValuesWriteNothingAndNameTheLine) {
     CreateFrom(kAllTypesSchema, table);
     struct TCase {

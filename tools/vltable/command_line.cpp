@@ -13,7 +13,7 @@ const char* const kUsageText =
     "  vltable info TABLE\n"
     "  vltable insert TABLE                (one JSON object per stdin line)\n"
     "  vltable dump TABLE [--index NAME] [--filter TEXT] [--case-insensitive] [--no-partial]\n"
-    "                     [--format jsonl|csv] [--fields F1,F2,...]\n"
+    "                     [--format jsonl|csv] [--fields F1,F2,...] [--plain-text]\n"
     "  vltable count TABLE [--index NAME] [--filter TEXT] [--case-insensitive] [--no-partial]\n"
     "  vltable find TABLE --index NAME VALUE [VALUE...]\n"
     "  vltable update TABLE --id N         (one JSON object on stdin)\n"
@@ -29,7 +29,7 @@ const std::map<std::string, std::set<std::string>> kCommandOptions{
     {"create", {"--schema"}},
     {"info", {}},
     {"insert", {}},
-    {"dump", {"--index", "--filter", "--case-insensitive", "--no-partial", "--format", "--fields"}},
+    {"dump", {"--index", "--filter", "--case-insensitive", "--no-partial", "--format", "--fields", "--plain-text"}},
     {"count", {"--index", "--filter", "--case-insensitive", "--no-partial"}},
     {"find", {"--index"}},
     {"update", {"--id"}},
@@ -38,7 +38,8 @@ const std::map<std::string, std::set<std::string>> kCommandOptions{
     {"hold", {"--id", "--seconds"}},
 };
 
-const std::set<std::string> kFlags{"--exclusive", "--read-only", "--case-insensitive", "--no-partial"};
+const std::set<std::string> kFlags{"--exclusive", "--read-only", "--case-insensitive", "--no-partial",
+                                   "--plain-text"};
 
 int64_t WholeNumber(const std::string& option, const std::string& text, int64_t lo, int64_t hi) {
     int64_t v = 0;
@@ -86,6 +87,7 @@ TOptions ParseCommandLine(const std::vector<std::string>& args) {
         else if (a == "--read-only") o.ReadOnly = true;
         else if (a == "--case-insensitive") o.CaseInsensitive = true;
         else if (a == "--no-partial") o.NoPartial = true;
+        else if (a == "--plain-text") o.PlainText = true;
         else if (a == "--lock-retry") o.LockRetry = int(WholeNumber(a, value, 0, 255));
         else if (a == "--lock-wait") o.LockWait = int(WholeNumber(a, value, 0, 65535));
         else if (a == "--schema") o.Schema = value;

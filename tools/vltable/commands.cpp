@@ -55,9 +55,9 @@ std::vector<TField*> SelectFields(TVeltraTable& t, const TOptions& o) {
     return fields;
 }
 
-TJson RecordJson(TVeltraTable& t, const std::vector<TField*>& fields) {
+TJson RecordJson(TVeltraTable& t, const std::vector<TField*>& fields, bool plainText = false) {
     TJson record = TJson::object();
-    for (TField* f : fields) record[f->FieldName()] = FieldToJson(t, *f);
+    for (TField* f : fields) record[f->FieldName()] = FieldToJson(t, *f, plainText);
     return record;
 }
 
@@ -234,10 +234,10 @@ int Dump(const TOptions& o) {
     for (t.First(); !t.Eof(); t.Next(), batch.Step()) {
         if (csv) {
             std::vector<std::string> cells;
-            for (TField* f : fields) cells.push_back(FieldToText(t, *f));
+            for (TField* f : fields) cells.push_back(FieldToText(t, *f, o.PlainText));
             chunk += CsvRow(cells);
         } else {
-            chunk += JsonLine(RecordJson(t, fields));
+            chunk += JsonLine(RecordJson(t, fields, o.PlainText));
         }
         if (chunk.size() > (1 << 16)) {
             Out(chunk);

@@ -25,6 +25,7 @@ struct TOptions {
     bool NoPartial = false;
     std::string Format = "jsonl";
     std::optional<std::vector<std::string>> Fields;
+    bool PlainText = false;  // dump: formatted memos as their visible text
     std::optional<int64_t> Id;
     std::optional<double> Seconds;
 };

@@ -9,6 +9,7 @@
 #include "engine/byte_order.h"
 #include "engine/codec.h"
 #include "platform/locale_services.h"
+#include "platform/rtf/rtf.h"
 #include "tool_errors.h"
 
 namespace veltra::vltable {
@@ -22,7 +23,14 @@ constexpr int64_t kMsPerDay = 86400000;
     throw EBadInput("field '" + field.FieldName() + "': " + why);
 }
 
-bool IsTextBlob(uint8_t subType) { return subType == 22 || subType == 24; }
+constexpr uint8_t kFormattedMemo = 24;
+
+bool IsTextBlob(uint8_t subType) { return subType == 22 || subType == kFormattedMemo; }
+
+bool IsRtf(const std::string& bytes) {
+    const size_t start = bytes.find_first_not_of(" \t\r\n");
+    return start != std::string::npos && bytes.compare(start, 5, "{\\rtf") == 0;
+}
 
 std::string DateText(int32_t day) {
     int y = 0, m = 0, d = 0;
@@ -202,7 +210,7 @@ TFieldShape ShapeOf(TVeltraTable& table, const TField& field) {
     return {d.FieldType(), d.SubType(), d.Size()};
 }
 
-TJson FieldToJson(TVeltraTable& table, const TField& field) {
+TJson FieldToJson(TVeltraTable& table, const TField& field, bool plainText) {
     if (field.IsNull()) return nullptr;
     const TFieldShape shape = ShapeOf(table, field);
     std::vector<uint8_t> raw;
@@ -210,6 +218,8 @@ TJson FieldToJson(TVeltraTable& table, const TField& field) {
         case ftString: return field.AsString();
         case ftBlob: {
             const std::string bytes = table.ReadBlob(field);
+            // The RTF reader decodes the document's own code page.
+            if (plainText && shape.SubType == kFormattedMemo && IsRtf(bytes)) return RtfPlainText(bytes);
             if (IsTextBlob(shape.SubType)) return Cp1252ToUtf8(bytes);
             return TJson{{"base64", Base64Encode(bytes)}};
         }
@@ -249,8 +259,8 @@ TJson FieldToJson(TVeltraTable& table, const TField& field) {
     }
 }
 
-std::string FieldToText(TVeltraTable& table, const TField& field) {
-    const TJson v = FieldToJson(table, field);
+std::string FieldToText(TVeltraTable& table, const TField& field, bool plainText) {
+    const TJson v = FieldToJson(table, field, plainText);
     if (v.is_null()) return {};
     if (v.is_string()) return v.get<std::string>();
     if (v.is_object()) return v["base64"].get<std::string>();

@@ -45,10 +45,15 @@ struct TFieldShape {
 TFieldShape ShapeOf(TVeltraTable& table, const TField& field);
 
 // The current record's value of `field` (BLOBs read through the table).
-TJson FieldToJson(TVeltraTable& table, const TField& field);
+// With `plainText`, a formatted-memo BLOB that holds an RTF document (it
+// begins with "{\rtf" after any blanks) gives the document's visible text
+// (platform/rtf/rtf.h: paragraphs separated by "\n"); one that holds other
+// text gives that text as it is.
+TJson FieldToJson(TVeltraTable& table, const TField& field, bool plainText = false);
 // The value as one line of text for CSV: strings as they are, numbers and
-// booleans in JSON form, BLOB bytes as base64, null as empty.
-std::string FieldToText(TVeltraTable& table, const TField& field);
+// booleans in JSON form, BLOB bytes as base64, null as empty; `plainText` as
+// for FieldToJson.
+std::string FieldToText(TVeltraTable& table, const TField& field, bool plainText = false);
 
 // Assigns a JSON value to `field` of the record being edited or inserted, or
 // (forKey) of a search record, where the auto-increment field takes a value.
