@@ -1,0 +1,19 @@
+// Tfaqform: the FAQ viewer: shows faq.txt of the program folder, formatted when it is rich text.
+//
+// Created once at program start with every other window and reused. This
+// window carries its caption, component name and help topic; its controls
+// and behaviour come with the feature it serves, and until then showing it
+// shows an empty window with that caption.
+#pragma once
+
+#include <QDialog>
+
+namespace veltra {
+
+class Tfaqform : public QDialog {
+    Q_OBJECT
+public:
+    explicit Tfaqform(QWidget* parent = nullptr);
+};
+
+}  // namespace veltra

@@ -1,0 +1,67 @@
+// The program's windows, created once at start in this order and living
+// until the program ends: the main window first, then every dialog, report
+// and viewer. Each window reaches the others through Forms().
+#pragma once
+
+#include <memory>
+
+namespace veltra {
+
+class Tmainform;
+class Teditform;
+class Tdelfileform;
+class Tdelusersform;
+class Tsearchform;
+class Tqueryform;
+class Tgetdateform;
+class Tprintallform;
+class Tpform;
+class Tfaqform;
+class Tgetuserform2;
+class Tadduserform;
+class Tpasswordchangeform;
+class Teditcategoryform;
+class Tcboxform;
+class Tpform2;
+class Taboutforms;
+class Taccessform;
+class Tchgaccessform;
+
+struct TForms {
+    TForms();
+    ~TForms();
+    TForms(const TForms&) = delete;
+    TForms& operator=(const TForms&) = delete;
+
+    // The main window owns no other window: the dialogs are its children
+    // (centred over it, destroyed before it), created in this order.
+    std::unique_ptr<Tmainform> mainform;
+    Teditform* editform = nullptr;
+    Tdelfileform* delfileform = nullptr;
+    Tdelusersform* delusersform = nullptr;
+    Tsearchform* searchform = nullptr;
+    Tqueryform* queryform = nullptr;
+    Tgetdateform* getdateform = nullptr;
+    Tprintallform* printallform = nullptr;
+    Tpform* pform = nullptr;
+    Tfaqform* faqform = nullptr;
+    Tgetuserform2* getuserform2 = nullptr;
+    Tadduserform* adduserform = nullptr;
+    Tpasswordchangeform* passwordchangeform = nullptr;
+    Teditcategoryform* editcategoryform = nullptr;
+    Tcboxform* cboxform = nullptr;
+    Tpform2* pform2 = nullptr;
+    Taboutforms* aboutforms = nullptr;
+    Taccessform* accessform = nullptr;
+    Tchgaccessform* chgaccessform = nullptr;
+};
+
+// Creates every window in the order above and makes the result the one
+// Forms() returns until it is destroyed. Needs a QApplication.
+std::unique_ptr<TForms> CreateForms();
+
+// The windows of the running program; only valid while a TForms made by
+// CreateForms lives.
+TForms& Forms();
+
+}  // namespace veltra

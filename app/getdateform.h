@@ -1,0 +1,19 @@
+// Tgetdateform: the date entry dialog of the query builder.
+//
+// Created once at program start with every other window and reused. This
+// window carries its caption, component name and help topic; its controls
+// and behaviour come with the feature it serves, and until then showing it
+// shows an empty window with that caption.
+#pragma once
+
+#include <QDialog>
+
+namespace veltra {
+
+class Tgetdateform : public QDialog {
+    Q_OBJECT
+public:
+    explicit Tgetdateform(QWidget* parent = nullptr);
+};
+
+}  // namespace veltra
