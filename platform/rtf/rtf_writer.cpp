@@ -139,20 +139,28 @@ class TWriter {
                 Out += "\\qj";
                 break;
         }
-        for (const TRtfRun& run : p.Runs) Run(run);
+        // Runs whose formats write the same (an empty font name and the
+        // default font, sizes that round to the same half point) are written
+        // as one, as they read back as one.
+        std::string last;
+        for (const TRtfRun& run : p.Runs) {
+            const std::string format = Format(run);
+            if (format != last) Out += format;
+            last = format;
+            AppendEscaped(Out, run.Text, false);
+        }
     }
 
-    void Run(const TRtfRun& run) {
+    std::string Format(const TRtfRun& run) const {
         // Sizes outside RTF's range are clamped; half points are kept.
         const double halfPoints = std::isfinite(run.Size) ? std::round(run.Size * 2) : 24;
-        Out += "\\f" + std::to_string(Fonts.at(FontKey(run.FontName)));
-        Out += "\\fs" + std::to_string(int(std::clamp(halfPoints, 1.0, 3276.0)));
-        Out += run.Bold ? "\\b" : "\\b0";
-        Out += run.Italic ? "\\i" : "\\i0";
-        Out += run.Underline ? "\\ul" : "\\ulnone";
-        Out += "\\cf" + std::to_string(run.Color ? Colors.at(*run.Color & 0xFFFFFF) : 0);
-        Out += ' ';
-        AppendEscaped(Out, run.Text, false);
+        std::string f = "\\f" + std::to_string(Fonts.at(FontKey(run.FontName)));
+        f += "\\fs" + std::to_string(int(std::clamp(halfPoints, 1.0, 3276.0)));
+        f += run.Bold ? "\\b" : "\\b0";
+        f += run.Italic ? "\\i" : "\\i0";
+        f += run.Underline ? "\\ul" : "\\ulnone";
+        f += "\\cf" + std::to_string(run.Color ? Colors.at(*run.Color & 0xFFFFFF) : 0);
+        return f + ' ';
     }
 
     const TRtfDocument& Document;

@@ -162,6 +162,22 @@ TEST(RtfWriter, FontNamesWithoutSemicolons) {
     EXPECT_EQ(back.Paragraphs[0].Runs[1].FontName, "Arial");
 }
 
+// Runs that differ only in what the written form cannot tell apart (an
+// empty font name and the default font, sizes that round to one half point)
+// are written as one run, so that writing what was read changes nothing.
+TEST(RtfWriter, RunsThatWriteAlikeAreOne) {
+    const TRtfDocument doc{{Paragraph({MakeRun("a", ""), MakeRun("b", "Arial"),
+                                       MakeRun("c", "Arial", 10.3), MakeRun("d", "Arial", 10.4)})}};
+    const std::string rtf = WriteRtf(doc);
+    const TRtfDocument back = ReadRtf(rtf);
+    ASSERT_EQ(back.Paragraphs.size(), 1u);
+    ASSERT_EQ(back.Paragraphs[0].Runs.size(), 2u) << rtf;
+    EXPECT_EQ(back.Paragraphs[0].Runs[0].Text, "ab");
+    EXPECT_EQ(back.Paragraphs[0].Runs[1].Text, "cd");
+    EXPECT_EQ(back.Paragraphs[0].Runs[1].Size, 10.5);
+    EXPECT_EQ(WriteRtf(back), rtf);
+}
+
 // The change history's splice: the description less its nine closing
 // characters, the history lines each ended by CR LF, then "\par }".
 std::string Spliced(const std::string& description, const std::vector<std::string>& lines) {
