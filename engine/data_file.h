@@ -168,6 +168,13 @@ public:
     void UnlockRecord(int32_t n = 0);
     void UnlockAllRecords();
     bool DetectChanges();
+    // True when the change counter at the start of the data, index or BLOB
+    // file on disk differs from the one this cursor last read or wrote: another
+    // process changed the table since. Reads three 4-byte counters without a
+    // lock and changes nothing cached (a counter caught half written reads as
+    // a change, which costs the caller one needless refresh). Always false for
+    // an exclusive or closed table.
+    bool ChangedOnDisk();
     bool InReadPhase() const { return m_ReadPhase; }
     bool InWritePhase() const { return m_WritePhase; }
     const std::vector<int32_t>& LockedRecords() const { return m_LockedRecords; }
@@ -296,6 +303,7 @@ private:
     void ReloadCurrent(int32_t n, int32_t id);
     void Reposition(bool natural, int32_t recordNo, const std::vector<uint8_t>& key);
     void RepositionOnCurrent();
+    bool PositionOnRecord(int32_t n, int32_t id);
     void WriteBack();
     // The open BLOB in a BLOB field of a record buffer: 0, 10753 (not a BLOB
     // field) or 10030 (no open BLOB), the codes left in the error context.

@@ -136,4 +136,15 @@ bool TDataFile::DetectChanges() {
     return false;
 }
 
+bool TDataFile::ChangedOnDisk() {
+    if (!m_Active || Exclusive()) return false;
+    auto differs = [](TFileHandler& file, int32_t known) {
+        uint8_t counter[4] = {0, 0, 0, 0};
+        return file.ReadAt(0, counter, 4, true) != 4 || GetI32(counter) != known;
+    };
+    if (differs(*m_Index, m_Index->ChangeCount()) || differs(*this, ChangeCount())) return true;
+    TBlobFile* blob = BlobFieldCount() != 0 ? BlobFile() : nullptr;
+    return blob && differs(*blob, blob->ChangeCount());
+}
+
 }  // namespace veltra

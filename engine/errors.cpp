@@ -165,9 +165,14 @@ void StoreEngineErrorContext(int code, const std::string& fileName, const std::s
 
 void CheckEngineResult(int code, const std::string& fileName) {
     if (code == ecOK) return;
-    std::string file = fileName;
-    if (file.empty() && EngineStarted()) file = CurrentSession().ErrorContext.FileName;
-    RaiseEngineError(code, file);
+    if (!EngineStarted()) RaiseEngineError(code, fileName);
+    // The operation that reported the code left its names in the context:
+    // the field, index or other name the message quotes goes with it. A
+    // context left by another code says nothing about this one.
+    const TErrorContext ctx = CurrentSession().ErrorContext;
+    const std::string file = fileName.empty() ? ctx.FileName : fileName;
+    if (ctx.ErrorCode != uint16_t(code)) RaiseEngineError(code, file);
+    RaiseEngineError(code, file, ctx.FieldName, ctx.IndexName, ctx.ExtraText);
 }
 
 int LastEngineErrorCode() {

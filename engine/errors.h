@@ -130,8 +130,9 @@ std::string EngineErrorText(int code);
 std::string EngineErrorText(int code, const struct TErrorContext& context);
 
 // Raises the engine error for a non-zero code returned by an operation that
-// reports codes instead of raising. The file name comes from the context the
-// reporting operation left, unless given here.
+// reports codes instead of raising. When the context holds that code, the
+// field, index and extra names the reporting operation left there go into
+// the message, and so does its file name unless one is given here.
 void CheckEngineResult(int code, const std::string& fileName = {});
 
 // The code stored in the current session's context (0 when none or no session).

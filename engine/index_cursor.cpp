@@ -71,6 +71,7 @@ void TIndexFile::PositionFromMemo(const TCursorMemo& memo) {
 }
 
 void TIndexFile::RestoreCursor(const TCursorMemo& memo) {
+    InvalidateView();
     BuildLayouts();
     ClearCursor();
     m_CursorStale = false;
@@ -149,6 +150,7 @@ void TIndexFile::SelectIndex(int slot) {
                  (slot >= 0 && slot <= IndexCount());
     if (!valid) RaiseEngineError(ecInvalidIndexName, m_Owner.FileName(), {}, std::to_string(slot));
     m_Slot = slot;
+    InvalidateView();
     m_RangeActive = false;
     const auto& collation = m_Owner.CollationTable();
     std::fill(m_RangeStart.begin(), m_RangeStart.end(), collation[0]);
@@ -324,10 +326,9 @@ void TIndexFile::GotoRecordNumber(int64_t n) {
             SeekLogical(m_RangeFirst + n - 1);
             return;
         }
-        if (n > m_Visible.Count()) return SetEof();
-        FirstInternal();
-        for (int64_t i = 1; i < n && OnEntry(); ++i)
-            if (!StepVisible(+1)) return SetEof();
+        const std::vector<int32_t>& view = View();
+        if (n > int64_t(view.size())) return SetEof();
+        if (!SeekLogical(view[size_t(n - 1)])) Corrupt();
         m_VisibleRank = n;
     });
 }
@@ -337,13 +338,10 @@ int64_t TIndexFile::RecordNumber() {
         if (!OnEntry()) return 0;
         if (NaturalOrder()) return m_Visible.Rank(m_RecordNo);
         if (!BitmapMode()) return m_Logical - m_RangeFirst + 1;
-        if (m_VisibleRank <= 0) {  // count the visible entries up to here
-            int64_t rank = 0;
-            int32_t self = CurrentRecord();
-            WalkEntries(m_Slot, m_RangeFirst, m_Logical, [&](int32_t r) {
-                if (m_Visible.Test(r)) ++rank;
-            });
-            m_VisibleRank = m_Visible.Test(self) ? rank : 0;
+        if (m_VisibleRank <= 0) {
+            const std::vector<int32_t>& view = View();
+            auto it = std::lower_bound(view.begin(), view.end(), int32_t(m_Logical));
+            m_VisibleRank = it != view.end() && *it == m_Logical ? int64_t(it - view.begin()) + 1 : 0;
         }
         return m_VisibleRank;
     });
@@ -400,6 +398,50 @@ int32_t TIndexFile::ConsecutiveRecords(int32_t limit, int direction) const {
     return count;
 }
 
+int32_t TIndexFile::RecordAtRow(int64_t n) {
+    return CursorOperation(
+        [&]() -> int32_t {
+            if (n < 1) return 0;
+            if (NaturalOrder()) {
+                const std::vector<int32_t>& view = View();
+                return n <= int64_t(view.size()) ? view[size_t(n - 1)] : 0;
+            }
+            int64_t logical = 0;
+            if (BitmapMode()) {
+                const std::vector<int32_t>& view = View();
+                if (n > int64_t(view.size())) return 0;
+                logical = view[size_t(n - 1)];
+            } else {
+                if (n > m_RangeLast - m_RangeFirst + 1) return 0;
+                logical = m_RangeFirst + n - 1;
+            }
+            if (Root(m_Slot) == 0) return 0;
+            int pos = 0;
+            TPageRef leaf = LeafAt(m_Slot, logical, pos);
+            return leaf->Link(pos);
+        },
+        false);
+}
+
+const std::vector<int32_t>& TIndexFile::View() {
+    if (m_ViewBuilt) return m_View;
+    m_View.clear();
+    if (!m_BitmapsBuilt) RebuildBitmaps();
+    if (NaturalOrder()) {
+        m_View.reserve(size_t(m_Visible.Count()));
+        for (int32_t r = m_Visible.NextSet(1); r != 0; r = m_Visible.NextSet(r + 1)) m_View.push_back(r);
+    } else {
+        m_View.reserve(size_t(m_Visible.Count()));
+        int64_t logical = m_RangeFirst;
+        WalkEntries(m_Slot, m_RangeFirst, m_RangeLast, [&](int32_t r) {
+            if (m_Visible.Test(r)) m_View.push_back(int32_t(logical));
+            ++logical;
+        });
+    }
+    m_ViewBuilt = true;
+    return m_View;
+}
+
 int64_t TIndexFile::VisibleCount() {
     return CursorOperation([&]() -> int64_t {
         if (BitmapMode()) return m_Visible.Count();
@@ -418,6 +460,7 @@ void TIndexFile::SetRangeEnd(const uint8_t* key) {
 }
 
 void TIndexFile::ComputeRangePositions() {
+    InvalidateView();
     if (NaturalOrder()) {
         m_RangeFirst = 1;
         m_RangeLast = SlotCount();
@@ -563,6 +606,7 @@ void TIndexFile::BuildFilterBitmap(TFilter& filter) {
 }
 
 void TIndexFile::RecomputeVisible() {
+    InvalidateView();
     m_Visible = m_Live;
     if (m_RangeActive && !NaturalOrder()) m_Visible.And(m_RangeBits);
     for (auto& f : m_Filters)
@@ -570,6 +614,7 @@ void TIndexFile::RecomputeVisible() {
 }
 
 void TIndexFile::RecordAdded(int32_t recordNo, const uint8_t* record) {
+    InvalidateView();
     if (!m_BitmapsBuilt) return;
     bool visible = true;
     m_Live.Set(recordNo);
@@ -592,6 +637,7 @@ void TIndexFile::RecordAdded(int32_t recordNo, const uint8_t* record) {
 }
 
 void TIndexFile::RecordRemoved(int32_t recordNo) {
+    InvalidateView();
     if (!m_BitmapsBuilt) return;
     m_Live.Clear(recordNo);
     m_RangeBits.Clear(recordNo);

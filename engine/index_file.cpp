@@ -72,6 +72,7 @@ void TIndexFile::EndChange(bool commit) {
 }
 
 void TIndexFile::Rollback() {
+    InvalidateView();
     if (m_HeaderBefore) m_Header = *m_HeaderBefore;
     for (auto& [where, before] : m_PagesBefore) {
         auto [slot, offset] = where;
@@ -99,6 +100,7 @@ void TIndexFile::Rollback() {
 }
 
 void TIndexFile::Modify(TPage& page) {
+    InvalidateView();  // logical positions may have moved
     if (m_ChangeDepth > 0) {
         auto key = std::make_pair(page.Slot, page.Offset);
         if (!m_PagesBefore.count(key)) m_PagesBefore.emplace(key, page);
@@ -149,6 +151,7 @@ void TIndexFile::ReadOpeningHeader() {
 }
 
 void TIndexFile::Close() {
+    InvalidateView();
     ClearCursor();
     for (auto& c : m_Caches) {
         c.Pages.clear();
@@ -475,6 +478,7 @@ void TIndexFile::TrimPages() {
 // The cursor keeps where it was (its key) and is found again, in the pages
 // read anew, by the next cursor operation.
 void TIndexFile::InvalidatePages() {
+    InvalidateView();
     ClearCursor();
     m_CursorStale = true;
     for (auto& c : m_Caches) {

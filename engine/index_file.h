@@ -212,6 +212,11 @@ public:
     // consecutive visible records), at most `limit`.
     int32_t ConsecutiveRecords(int32_t limit, int direction) const;
     int64_t VisibleCount();
+    // The physical record number of the n-th visible entry (1-based) of the
+    // current index, range and filters, without moving the cursor: one
+    // descent, or a lookup in the view list (below) and one descent; in
+    // natural order a lookup in the view list. 0 when there is no such row.
+    int32_t RecordAtRow(int64_t n);
     bool Bof() const { return m_Bof; }
     bool Eof() const { return m_Eof; }
     bool OnEntry() const { return !m_Bof && !m_Eof && m_OnEntry; }
@@ -219,6 +224,20 @@ public:
     void ResetCursor();
     // Key of the current entry (KeySize bytes); empty when none.
     std::vector<uint8_t> CurrentKey() const;
+
+    // ---- the view list
+    // In bitmap mode the visible rows are not contiguous in the tree, so
+    // positions among them come from a list built once: in an index, the
+    // logical positions of the visible entries in index order; in natural
+    // order, the visible record numbers. RecordNumber is then a binary search,
+    // GotoRecordNumber and RecordAtRow a lookup and one descent. The list is
+    // built by the first operation that needs it (one walk over the range)
+    // and dropped whenever what it reflects changes: any change of a tree
+    // page (this process's insertions, modifications and deletions, and
+    // rolled-back changes), the visible bitmap (filters added, activated,
+    // deactivated or removed, records re-evaluated), the range, the selected
+    // index, and pages forgotten after another process's change.
+    bool ViewBuilt() const { return m_ViewBuilt; }
 
     // ---- ranges
     void SetRangeStart(const uint8_t* key);
@@ -377,6 +396,12 @@ private:
     void BuildRangeBitmap();
     void BuildFilterBitmap(TFilter& filter);
     void RecomputeVisible();
+    void InvalidateView() {
+        m_ViewBuilt = false;
+        m_View.clear();
+    }
+    // Builds the view list when it is not built (inside a cursor operation).
+    const std::vector<int32_t>& View();
     int32_t SlotCount() const;  // physical record slots in the data file
     TFilter* FindFilter(TFilterHandle handle);
 
@@ -419,6 +444,8 @@ private:
     TRecordBitmap m_Live, m_RangeBits, m_Visible;
     bool m_BitmapsBuilt = false;
     std::vector<std::unique_ptr<TFilter>> m_Filters;
+    std::vector<int32_t> m_View;  // see "the view list"
+    bool m_ViewBuilt = false;
 };
 
 template <class F>

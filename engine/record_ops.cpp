@@ -59,6 +59,34 @@ void TDataFile::FetchAtCursor(int direction) {
     }
 }
 
+// After another process's change the cursor was put back by the key its
+// record had; that process may have changed the key, so the record is found
+// by its slot and ID instead and the cursor put on its key as it is now.
+// False, leaving the cursor where it was, when the slot no longer holds that
+// record or the record is not in the current view (filtered out).
+bool TDataFile::PositionOnRecord(int32_t n, int32_t id) {
+    if (n < 1 || n >= NextRecordNo()) return false;
+    TFetchResult f = FetchRecord(n);
+    if (!f.Record) return false;
+    TRecord* r = f.Record;
+    if (r->IsDeleted() || r->RecordID() != id ||
+        (m_Index->BitmapMode() && !m_Index->VisibleBitmap().Test(n))) {
+        r->Unpin();
+        return false;
+    }
+    if (m_Index->NaturalOrder()) m_Index->GotoRecordNumber(n);
+    else m_Index->FindNearest(KeyOf(m_Index->CurrentSlot(), r->Buffer.data()).data(), true,
+                              m_Index->CurrentLayout().KeySize);
+    SetCurrent(nullptr);
+    if (!m_Index->OnEntry() || m_Index->CurrentRecord() != n) {
+        r->Unpin();
+        FetchAtCursor(+1);
+        return false;
+    }
+    m_Current = r;
+    return true;
+}
+
 // A write phase that found other processes' changes has forgotten every
 // cached record, the current one too. A modification or deletion goes on with
 // the record it was begun on, read again: slot n must still hold the record
@@ -198,7 +226,7 @@ int TDataFile::GetCurrentRecord(uint8_t* buffer, bool lock) {
         // the cached image is gone and the record is read again under the lock.
         // Another process may have deleted the record and a later insertion
         // reused its slot: the same slot with another ID is gone too.
-        if (!m_Current) FetchAtCursor(+1);
+        if (!m_Current) PositionOnRecord(n, id);
         bool gone = !m_Current || m_Current->PhysicalNo != n || m_Current->IsDeleted() || m_Current->RecordID() != id;
         if (!m_StrictChangeDetection) EndRead();
         if (gone) {
@@ -266,12 +294,16 @@ int64_t TDataFile::CurrentRecordNumber() {
 
 void TDataFile::Refresh() {
     bool opened = !InReadPhase() && !InWritePhase();
+    const bool onRecord = m_Current && m_Index->OnEntry();
+    const int32_t n = onRecord ? m_Current->PhysicalNo : 0, id = onRecord ? m_Current->RecordID() : 0;
     bool changed = BeginRead();
     if (!changed && m_Index->OnEntry()) {
         std::vector<uint8_t> bookmark = GetBookmark();
         m_Index->ResetCursor();
         GotoBookmark(bookmark);
-    } else {
+    } else if (!(changed && onRecord && PositionOnRecord(n, id))) {
+        // The record is gone (or was never there): the cursor stands where
+        // its old key would sort, on the record after it.
         FetchAtCursor(+1);
     }
     if (opened) EndRead();
@@ -284,6 +316,12 @@ std::string TDataFile::CurrentIndexName() const {
 
 void TDataFile::SelectIndexByName(const std::string& name) {
     if (SameNameNoCase(name, CurrentIndexName())) return;
+    // An unknown name is refused before anything changes: the order, range
+    // and position in force stay as they were.
+    bool known = name.empty();
+    for (int slot = 1; slot <= m_Index->IndexCount() && !known; ++slot)
+        known = SameNameNoCase(m_Index->ReadDescriptor(slot).Name(), name);
+    if (!known) RaiseEngineError(ecInvalidIndexName, FileName(), {}, name);
     bool opened = !InReadPhase() && !InWritePhase();
     BeginRead();
     try {

@@ -330,24 +330,45 @@ void TVeltraTable::SetIndexName(const std::string& name) {
     }
     CheckBrowseMode();
     std::vector<uint8_t> current = ActiveBuffer();
-    const bool hadRecord = m_File->CurrentRecord() != nullptr && !Bof() && !Eof();
+    const bool hadRecord = !IsEmpty() && current.size() == RecordBufferSize();
+    // Raises 10022 for an unknown name before anything changes.
     m_File->SelectIndexByName(name);
     m_IndexName = name;
     m_IndexFieldNames.clear();
     if (hadRecord) {
-        if (m_File->IndexFile().NaturalOrder()) m_File->GotoRecordNumber(GetI32(&current[1]));
-        else m_File->FindKey(current.data(), nullptr, int(m_File->IndexFile().CurrentLayout().Fields.size()), nullptr);
+        // The current record stays current: found by its full key in the new
+        // index, record-ID suffix included, so that among repeated keys it
+        // is this record and not the first of its equals.
+        TIndexFile& ix = m_File->IndexFile();
+        if (ix.NaturalOrder()) {
+            m_File->GotoRecordNumber(GetI32(&current[1]));
+        } else {
+            std::vector<uint8_t> key(size_t(ix.CurrentLayout().KeySize));
+            m_File->BuildKey(ix.CurrentSlot(), current.data(), key.data());
+            m_File->GotoBookmark(key);
+        }
     }
     Resync();
 }
 
 void TVeltraTable::SetIndexFieldNames(const std::string& names) {
-    m_IndexFieldNames = names;
     if (!Active()) {
+        m_IndexFieldNames = names;
         m_IndexName.clear();
         return;
     }
-    std::string resolved = ResolveIndexName();
+    // Resolved before anything changes: an unknown field list (10022)
+    // leaves the names and the order in force.
+    const std::string previous = m_IndexFieldNames;
+    m_IndexFieldNames = names;
+    std::string resolved;
+    try {
+        resolved = ResolveIndexName();
+    } catch (...) {
+        m_IndexFieldNames = previous;
+        throw;
+    }
+    m_IndexFieldNames = previous;
     SetIndexName(resolved);
     m_IndexFieldNames = names;
     m_IndexName.clear();
@@ -424,32 +445,60 @@ bool TVeltraTable::FindKeyWith(size_t count, const std::function<void(size_t, TF
 
 // ------------------------------------------------------------ filters
 
-void TVeltraTable::InstallFilters() {
-    if (!m_FilterText.empty()) {
-        if (!Compiler()) RaiseEngineError(ecInvalidFilter, m_File->FileName());
-        m_ExpressionFilter = m_File->AddFilter(Compiler()(*m_File, m_FilterText, m_FilterOptions), nullptr);
-    }
-    if (OnFilterRecord) {
-        m_CallbackFilter = m_File->AddFilter(nullptr, [this](const uint8_t* record) {
-            // The callback sees the record in the filter state, in the active buffer.
-            std::vector<uint8_t> saved = ActiveBuffer();
-            TDataSetState before = State();
-            ActiveBuffer().assign(record, record + RecordBufferSize());
-            SetState(TDataSetState::Filter);
-            bool accept = true;
-            try {
-                OnFilterRecord(*this, accept);
-            } catch (...) {
-                accept = true;  // an error in the event does not hide the record
-            }
+std::unique_ptr<TFilterEvaluator> TVeltraTable::CompileFilter(const std::string& text) {
+    if (!Compiler()) RaiseEngineError(ecInvalidFilter, m_File->FileName());
+    return Compiler()(*m_File, text, m_FilterOptions);
+}
+
+TFilterHandle TVeltraTable::AddCallbackFilter() {
+    return m_File->AddFilter(nullptr, [this](const uint8_t* record) {
+        // The event sees the record in the filter state, in the active buffer.
+        if (!OnFilterRecord) return true;
+        std::vector<uint8_t> saved = ActiveBuffer();
+        TDataSetState before = State();
+        ActiveBuffer().assign(record, record + RecordBufferSize());
+        SetState(TDataSetState::Filter);
+        bool accept = true;
+        try {
+            OnFilterRecord(*this, accept);
+        } catch (...) {
+            // The error cannot travel through the engine's filter building:
+            // the application's handler shows it, and the record keeps the
+            // verdict the event gave before raising (accepted unless it had
+            // already rejected it).
             SetState(before);
             ActiveBuffer() = saved;
+            HandleCurrentApplicationError();
             return accept;
-        });
+        }
+        SetState(before);
+        ActiveBuffer() = saved;
+        return accept;
+    });
+}
+
+void TVeltraTable::ActivateExpressionFilter() {
+    bool failed = false;
+    try {
+        failed = m_File->ActivateFilter(m_ExpressionFilter) != ecOK;
+    } catch (const EVeltraEngineError&) {
+        failed = true;
     }
+    if (!failed) return;
+    // A filter that fails to activate is compiled afresh and tried once more;
+    // a second failure is raised.
+    m_File->RemoveFilter(m_ExpressionFilter);
+    m_ExpressionFilter = nullptr;
+    m_ExpressionFilter = m_File->AddFilter(CompileFilter(m_FilterText), nullptr);
+    CheckEngineResult(m_File->ActivateFilter(m_ExpressionFilter), m_File->FileName());
+}
+
+void TVeltraTable::InstallFilters() {
+    if (!m_FilterText.empty()) m_ExpressionFilter = m_File->AddFilter(CompileFilter(m_FilterText), nullptr);
+    if (OnFilterRecord) m_CallbackFilter = AddCallbackFilter();
     if (m_Filtered) {
-        for (TFilterHandle h : {m_ExpressionFilter, m_CallbackFilter})
-            if (h) CheckEngineResult(m_File->ActivateFilter(h), m_File->FileName());
+        if (m_ExpressionFilter) ActivateExpressionFilter();
+        if (m_CallbackFilter) CheckEngineResult(m_File->ActivateFilter(m_CallbackFilter), m_File->FileName());
     }
 }
 
@@ -468,23 +517,24 @@ void TVeltraTable::SetFilter(const std::string& text) {
     CheckBrowseMode();
     if (text == m_FilterText) return;
     std::unique_ptr<TFilterEvaluator> compiled;
-    if (!text.empty()) {
-        if (!Compiler()) RaiseEngineError(ecInvalidFilter, m_File->FileName());
-        compiled = Compiler()(*m_File, text, m_FilterOptions);  // raises before anything changes
-    }
+    if (!text.empty()) compiled = CompileFilter(text);  // raises before anything changes
     if (m_ExpressionFilter) m_File->RemoveFilter(m_ExpressionFilter);
     m_ExpressionFilter = nullptr;
     m_FilterText = text;
     if (compiled) {
         m_ExpressionFilter = m_File->AddFilter(std::move(compiled), nullptr);
-        if (m_Filtered) CheckEngineResult(m_File->ActivateFilter(m_ExpressionFilter), m_File->FileName());
+        if (m_Filtered) ActivateExpressionFilter();
     }
     First();
 }
 
 void TVeltraTable::SetFilterOptions(const TFilterOptions& options) {
+    if (Active()) CheckBrowseMode();
     if (options == m_FilterOptions) return;
+    const TFilterOptions previous = m_FilterOptions;
     m_FilterOptions = options;
+    // Without filter text there is nothing to recompile: the filter state and
+    // the position stay as they are.
     if (!Active() || m_FilterText.empty()) return;
     std::string text = m_FilterText;
     m_FilterText.clear();  // recompiles with the new options
@@ -492,20 +542,45 @@ void TVeltraTable::SetFilterOptions(const TFilterOptions& options) {
         SetFilter(text);
     } catch (...) {
         m_FilterText = text;
+        m_FilterOptions = previous;
         throw;
     }
 }
 
 void TVeltraTable::SetFiltered(bool filtered) {
     if (Active()) CheckBrowseMode();
-    if (Active() && filtered != m_Filtered) {
-        for (TFilterHandle h : {m_ExpressionFilter, m_CallbackFilter}) {
-            if (!h) continue;
-            CheckEngineResult(filtered ? m_File->ActivateFilter(h) : m_File->DeactivateFilter(h), m_File->FileName());
+    if (Active()) {
+        // An event assigned to OnFilterRecord after the table was opened.
+        if (!m_CallbackFilter && OnFilterRecord) m_CallbackFilter = AddCallbackFilter();
+        if (filtered != m_Filtered) {
+            if (m_ExpressionFilter) {
+                if (filtered) ActivateExpressionFilter();
+                else CheckEngineResult(m_File->DeactivateFilter(m_ExpressionFilter), m_File->FileName());
+            }
+            if (m_CallbackFilter)
+                CheckEngineResult(filtered ? m_File->ActivateFilter(m_CallbackFilter)
+                                           : m_File->DeactivateFilter(m_CallbackFilter),
+                                  m_File->FileName());
         }
     }
     m_Filtered = filtered;
     if (Active()) First();
+}
+
+void TVeltraTable::SetOnFilterRecord(std::function<void(TDataSet&, bool&)> handler) {
+    if (!Active()) {
+        OnFilterRecord = std::move(handler);
+        return;
+    }
+    CheckBrowseMode();
+    if (m_CallbackFilter) m_File->RemoveFilter(m_CallbackFilter);
+    m_CallbackFilter = nullptr;
+    OnFilterRecord = std::move(handler);
+    if (OnFilterRecord) {
+        m_CallbackFilter = AddCallbackFilter();
+        if (m_Filtered) CheckEngineResult(m_File->ActivateFilter(m_CallbackFilter), m_File->FileName());
+    }
+    First();
 }
 
 // ------------------------------------------------------------ BLOB streams
@@ -596,32 +671,52 @@ int64_t TVeltraBlobStream::Seek(int64_t offset, int origin) {
 
 // ------------------------------------------------------------ row reader
 
-TRowReader::TRowReader(TVeltraTable& table) : m_Table(table) {
-    if (table.DataFile() && !table.DataFile()->Exclusive()) m_Clone = table.DataFile()->CloneCursor();
-}
+TRowReader::TRowReader(TVeltraTable& table) : m_Table(table) {}
 
 TRowReader::~TRowReader() = default;
 
 int64_t TRowReader::RowCount() {
-    TDataFile* file = m_Clone ? m_Clone.get() : m_Table.DataFile();
+    TDataFile* file = m_Table.DataFile();
     return file ? file->RecordCount() : 0;
 }
 
 bool TRowReader::ReadRow(int64_t n, std::vector<uint8_t>& record) {
-    TDataFile* file = m_Clone ? m_Clone.get() : m_Table.DataFile();
-    if (!file) return false;
-    record.assign(size_t(file->RecordSize()), 0);
-    if (m_Clone) {
-        file->GotoRecordNumber(n);
-        return file->GetCurrentRecord(record.data(), false) == ecOK && file->CurrentRecordNumber() == n;
+    TDataFile* file = m_Table.DataFile();
+    if (!file || n < 1) return false;
+    // Strict change detection promises a read phase around every read; the
+    // ordinary mode takes the read lock only when a page or record must come
+    // from disk, as the cursor's own reads do.
+    const bool ownPhase = file->StrictChangeDetection() && !file->InReadPhase() && !file->InWritePhase();
+    struct TPhase {
+        TDataFile* File;
+        bool Active;
+        ~TPhase() noexcept(false) {
+            if (!Active) return;
+            try {
+                File->EndRead();
+            } catch (const EVeltraEngineError&) {
+                if (std::uncaught_exceptions() == 0) throw;
+            }
+        }
+    } phase{file, false};
+    if (ownPhase) {
+        file->BeginRead();
+        phase.Active = file->InReadPhase();
     }
-    // Exclusive table: one cursor, put back where it stood.
-    std::vector<uint8_t> bookmark = file->GetBookmark();
-    file->GotoRecordNumber(n);
-    bool ok = file->GetCurrentRecord(record.data(), false) == ecOK && file->CurrentRecordNumber() == n;
-    if (!bookmark.empty()) file->GotoBookmark(bookmark);
-    else file->FirstRecord();
-    return ok;
+    constexpr int kMaxAttempts = 1000;
+    for (int attempt = 0; attempt < kMaxAttempts; ++attempt) {
+        const int32_t slot = file->IndexFile().RecordAtRow(n);
+        if (slot == 0) return false;
+        TFetchResult fetched = file->FetchRecord(slot);
+        // Another process changed the table: the files were read anew and the
+        // row may now be another record; look it up again.
+        if (fetched.TableChanged) continue;
+        if (!fetched.Record) return false;
+        record = fetched.Record->Buffer;
+        fetched.Record->Unpin();
+        return true;
+    }
+    RaiseEngineError(ecLockFailure, file->FileName());
 }
 
 }  // namespace veltra

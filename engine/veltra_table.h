@@ -88,13 +88,37 @@ public:
 
     // Filters. A text that does not compile raises the parser's error and
     // leaves the previous filter in place. Setting Filtered moves to the
-    // first record, even when the value does not change.
+    // first record, even when the value does not change. Setting Filter or
+    // FilterOptions on an open table posts a pending edit first; options
+    // changed without filter text change nothing else. Activating the
+    // expression filter is retried once with a freshly compiled filter when
+    // it fails; a second failure is raised. Filter constants are read in the
+    // process-wide format settings (the user's locale once installed).
     const std::string& Filter() const { return m_FilterText; }
     void SetFilter(const std::string& text);
     const TFilterOptions& FilterOptions() const { return m_FilterOptions; }
     void SetFilterOptions(const TFilterOptions& options);
     bool Filtered() const { return m_Filtered; }
     void SetFiltered(bool filtered);
+    // Assigns the record filter event (OnFilterRecord of the dataset base) so
+    // that it takes effect at once on an open table: the pending edit is
+    // posted, the records are filtered anew with the new event when Filtered
+    // is true, and the cursor goes to the first record. An empty handler
+    // removes the event's filter. Assigning OnFilterRecord directly takes
+    // effect only at the next open or the next SetFiltered. The event runs in
+    // the Filter state with the record under test in the active buffer; an
+    // exception it raises goes to the application's error handler
+    // (HandleApplicationError) and the record keeps the verdict the event
+    // gave before raising.
+    void SetOnFilterRecord(std::function<void(TDataSet&, bool&)> handler);
+
+    // True when another process changed the table since this table last read
+    // its files' headers (at its last read phase or Refresh): compares the
+    // change counters on disk with the ones last seen, without a lock and
+    // without reading records. A window calls it when it gains the focus or
+    // before an edit and calls Refresh when it is true. False for a closed
+    // or exclusive table.
+    bool ChangedOnDisk() { return m_File && m_File->ChangedOnDisk(); }
 
     TDataFile* DataFile() const { return m_File.get(); }
     // BLOB content of a field of the active buffer (stored bytes).
@@ -133,6 +157,11 @@ private:
     bool RefreshBrowsedImage(std::vector<uint8_t>& buffer);
     void InstallFilters();
     void RemoveFilters();
+    std::unique_ptr<TFilterEvaluator> CompileFilter(const std::string& text);
+    TFilterHandle AddCallbackFilter();
+    // Activates the expression filter; one that fails is compiled afresh and
+    // activated once more, and a second failure is raised.
+    void ActivateExpressionFilter();
 
     std::string m_TableName;
     bool m_Exclusive = false, m_ReadOnly = false, m_Strict = false, m_ForceFlush = false;
@@ -179,23 +208,28 @@ private:
     std::optional<std::string> m_Snapshot;  // read mode over a BLOB not open before
 };
 
-// Random access to the rows of a table for views: the record at any logical
-// position without moving the table's current record and without scanning.
-// Uses a second cursor on the table (a cloned data file) for shared tables,
-// and the table's own cursor, saved and restored around each read, for
-// exclusive ones. The rows follow the table's index, range and filters as
-// they were when the reader was made.
+// Random access to the rows of a table for views (a grid): the record at any
+// row of the table's current view without moving the table's current record.
+// Rows always follow the table as it is now: its active index, range and
+// filters, and its data, with this process's own posts and deletions at once
+// and other processes' changes once the table has seen them (after
+// TVeltraTable::Refresh, or whenever it next reads from disk). Row n costs one
+// descent of the index; under a filter (and in natural order) a lookup in the
+// index file's view list, rebuilt by the first read after a change (see
+// TIndexFile, "the view list"), and one descent. The reader reads through the
+// table's own files and caches and holds nothing of its own, so it may live
+// across opens and closes of the table (a closed table has no rows).
 class TRowReader {
 public:
     explicit TRowReader(TVeltraTable& table);
     ~TRowReader();
     int64_t RowCount();
-    // The record image of row n (1-based); false when there is none.
+    // The record image of row n (1-based); false when there is none. Engine
+    // errors of the reads are raised.
     bool ReadRow(int64_t n, std::vector<uint8_t>& record);
 
 private:
     TVeltraTable& m_Table;
-    std::unique_ptr<TDataFile> m_Clone;
 };
 
 }  // namespace veltra

@@ -4,6 +4,7 @@
 #include <bit>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <exception>
 #include <limits>
@@ -243,6 +244,35 @@ double DateTimeOfRaw(TFieldKind kind, const std::vector<uint8_t>& raw) {
 }
 
 }  // namespace
+
+// ===================================================================== errors
+
+namespace {
+TApplicationErrorHandler& ErrorHandler() {
+    static TApplicationErrorHandler handler;
+    return handler;
+}
+}  // namespace
+
+void SetApplicationErrorHandler(TApplicationErrorHandler handler) { ErrorHandler() = std::move(handler); }
+
+void HandleApplicationError(const std::exception& error) {
+    if (ErrorHandler()) {
+        ErrorHandler()(error);
+        return;
+    }
+    std::fprintf(stderr, "%s\n", error.what());
+}
+
+void HandleCurrentApplicationError() {
+    try {
+        throw;
+    } catch (const std::exception& error) {
+        HandleApplicationError(error);
+    } catch (...) {
+        HandleApplicationError(std::runtime_error("Unknown error"));
+    }
+}
 
 // ===================================================================== TField
 
@@ -1075,12 +1105,21 @@ void TDataSet::Edit() {
     }
     CheckBrowseMode();
     Fire(BeforeEdit, *this);
-    const std::vector<uint8_t> before = m_Buffer;
-    try {
-        InternalEdit();
-    } catch (...) {
-        m_Buffer = before;
-        throw;
+    for (;;) {
+        const std::vector<uint8_t> before = m_Buffer;
+        try {
+            InternalEdit();
+            break;
+        } catch (const std::exception& error) {
+            m_Buffer = before;
+            TDataAction action = TDataAction::Fail;
+            if (OnEditError) OnEditError(*this, error, action);
+            if (action == TDataAction::Fail) throw;
+            if (action == TDataAction::Abort) return;
+        } catch (...) {
+            m_Buffer = before;
+            throw;
+        }
     }
     m_SavedBuffer = m_Buffer;
     m_SavedBof = m_Bof;
@@ -1174,7 +1213,17 @@ void TDataSet::Delete() {
     if (!m_HasRecord) throw EDatabaseError("Cannot perform this operation on an empty dataset");
     Fire(BeforeDelete, *this);
     Fire(BeforeScroll, *this);
-    InternalDelete();
+    for (;;) {
+        try {
+            InternalDelete();
+            break;
+        } catch (const std::exception& error) {
+            TDataAction action = TDataAction::Fail;
+            if (OnDeleteError) OnDeleteError(*this, error, action);
+            if (action == TDataAction::Fail) throw;
+            if (action == TDataAction::Abort) return;
+        }
+    }
     SetState(TDataSetState::Browse);
     Resync();
     Fire(AfterDelete, *this);

@@ -56,6 +56,7 @@
 #pragma once
 
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <string>
@@ -67,6 +68,19 @@ namespace veltra {
 
 class TDataSet;
 class TDataSource;
+
+// The application's handler of errors that reach no caller: an exception
+// raised by an event the engine calls from inside its own work (the record
+// filter event while a filter is built) cannot travel through the engine,
+// so it is handed here and the work goes on. The application installs a
+// handler that shows its error box; without one the message is written to
+// standard error. An empty handler restores that default.
+using TApplicationErrorHandler = std::function<void(const std::exception&)>;
+void SetApplicationErrorHandler(TApplicationErrorHandler handler);
+void HandleApplicationError(const std::exception& error);
+// Hands the exception being handled (inside a catch block) to the handler;
+// one that is not a std::exception becomes "Unknown error".
+void HandleCurrentApplicationError();
 
 enum class TDataSetState { Inactive, Browse, Edit, Insert, SetKey, CalcFields, Filter, NewValue };
 
@@ -250,9 +264,12 @@ public:
         AfterEdit, BeforePost, AfterPost, BeforeCancel, AfterCancel, BeforeDelete, AfterDelete,
         BeforeScroll, AfterScroll, OnNewRecord, BeforeRefresh, AfterRefresh;
     std::function<void(TDataSet&, bool& accept)> OnFilterRecord;
-    // Called when Post raises; the action decides: Fail re-raises, Abort
-    // swallows silently, Retry posts again.
-    std::function<void(TDataSet&, const std::exception&, TDataAction&)> OnPostError;
+    // Called when Post, Edit (locking and re-reading the record) or Delete
+    // raises; the action decides: Fail (the default) re-raises, Abort
+    // swallows silently (the dataset stays as it was before the call), Retry
+    // tries again.
+    std::function<void(TDataSet&, const std::exception&, TDataAction&)> OnPostError, OnEditError,
+        OnDeleteError;
 
     // Open: BeforeOpen, InternalOpen (fields created), state Browse, the
     // first record read, AfterOpen, AfterScroll unless empty. A failed open
