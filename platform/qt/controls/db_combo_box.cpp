@@ -101,6 +101,7 @@ void TDBComboBox::UpdateReadOnly() {
 }
 
 bool TDBComboBox::BeginChange() {
+    if (isEditable()) return BeginLineEditChange(m_Link, *lineEdit());
     bool ok = false;
     RunGuarded([&] { ok = m_Link.Edit(); });
     return ok;

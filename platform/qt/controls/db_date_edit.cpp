@@ -197,9 +197,7 @@ void TDBDateEdit::UpdateReadOnly() {
 
 bool TDBDateEdit::BeginChange() {
     if (m_Link.DataSource() == nullptr) return !isReadOnly();
-    bool ok = false;
-    RunGuarded([&] { ok = m_Link.Edit(); });
-    return ok;
+    return BeginLineEditChange(m_Link, *this);
 }
 
 void TDBDateEdit::ShowCalendar() {

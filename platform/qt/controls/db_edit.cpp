@@ -77,6 +77,9 @@ void TDBEdit::ShowField() {
     const int maxLen = field != nullptr && field->Kind() == TFieldKind::String ? field->Size() : 32767;
     setMaxLength(maxLen > 0 ? maxLen : 32767);
     setText(field != nullptr ? QString::fromStdString(field->AsString()) : QString());
+    // The shown text takes the forced case too (the field keeps its value
+    // until the user changes the text).
+    ApplyCharCase();
     setModified(false);
     UpdateReadOnly();
 }
@@ -97,11 +100,7 @@ void TDBEdit::ApplyCharCase() {
     setCursorPosition(pos);
 }
 
-bool TDBEdit::BeginChange() {
-    bool ok = false;
-    RunGuarded([&] { ok = m_Link.Edit(); });
-    return ok;
-}
+bool TDBEdit::BeginChange() { return BeginLineEditChange(m_Link, *this); }
 
 void TDBEdit::keyPressEvent(QKeyEvent* event) {
     if (event->key() == Qt::Key_Escape && m_Link.IsModified()) {

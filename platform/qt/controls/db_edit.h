@@ -34,7 +34,8 @@ public:
     // The control's own read-only flag (the field's and the dataset's count too).
     void SetReadOnly(bool readOnly);
 
-    // Typed and pasted letters are converted to this case.
+    // Typed and pasted letters, and the text shown, are converted to this
+    // case; the field's value changes only when the user changes the text.
     void SetCharCase(TEditCharCase charCase);
     TEditCharCase CharCase() const { return m_CharCase; }
     // Masks every character with "*" (true) or shows the text (false).

@@ -2,6 +2,7 @@
 
 #include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QMouseEvent>
 #include <algorithm>
 
 #include "platform/qt/app/application.h"
@@ -34,9 +35,6 @@ TDBGrid::TDBGrid(QWidget* parent) : QTableView(parent), m_Model(new TDBGridModel
     connect(horizontalHeader(), &QHeaderView::sectionResized, this, [this](int logical, int, int size) {
         if (size > 0 && logical >= 0 && logical < m_Columns.size()) m_Columns[logical].Width = size;
     });
-    connect(this, &QAbstractItemView::doubleClicked, this, [this](const QModelIndex& index) {
-        if (index.isValid()) emit doubleClicked();
-    });
     // Default columns follow the fields of whatever table opens.
     connect(m_Model, &QAbstractItemModel::rowsInserted, this, [this] {
         if (m_DefaultColumns && m_Columns.isEmpty()) DefaultColumns();
@@ -58,6 +56,7 @@ QList<TGridColumn> TDBGrid::Columns() const {
         const int logical = header->logicalIndex(visual);
         if (logical < 0 || logical >= m_Columns.size()) continue;
         TGridColumn c = m_Columns[logical];
+        if (c.Title.isEmpty()) c.Title = m_Model->headerData(logical, Qt::Horizontal).toString();
         c.Visible = !header->isSectionHidden(logical);
         if (c.Visible) c.Width = header->sectionSize(logical);
         if (c.Width <= 0) c.Width = DefaultWidth(c);
@@ -149,6 +148,11 @@ void TDBGrid::FollowDataSet(int row) {
         scrollTo(target);
     }
     m_Following = false;
+}
+
+void TDBGrid::mouseDoubleClickEvent(QMouseEvent* event) {
+    QTableView::mouseDoubleClickEvent(event);
+    if (indexAt(event->position().toPoint()).isValid()) Q_EMIT doubleClicked();
 }
 
 void TDBGrid::currentChanged(const QModelIndex& current, const QModelIndex& previous) {

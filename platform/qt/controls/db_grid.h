@@ -42,19 +42,21 @@ public:
     TDataSource* DataSource() const { return m_Model->DataSource(); }
     TDBGridModel* Model() const { return m_Model; }
 
-    // The columns in the order shown, with their widths now.
+    // The columns in the order shown, with their widths and titles now (a
+    // column without its own title reports the field's label).
     QList<TGridColumn> Columns() const;
     void SetColumns(const QList<TGridColumn>& columns);
     // Shows or hides the columns of a field (every column whose trimmed
     // field name equals the trimmed name).
     void SetFieldVisible(const QString& fieldName, bool visible);
 
-signals:
+Q_SIGNALS:
     // A data row was double-clicked.
     void doubleClicked();
 
 protected:
     void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
 
 private:
     void ApplyColumns();

@@ -94,7 +94,7 @@ void TDBGridModel::Reload() {
         endRemoveRows();
     }
     if (m_RowCount > 0 && !m_FieldNames.isEmpty()) {
-        emit dataChanged(index(0, 0), index(m_RowCount - 1, int(m_FieldNames.size()) - 1));
+        Q_EMIT dataChanged(index(0, 0), index(m_RowCount - 1, int(m_FieldNames.size()) - 1));
     }
     CurrentChanged();
 }
@@ -103,14 +103,14 @@ void TDBGridModel::CurrentChanged() {
     const int row = CurrentRow();
     const int old = m_IndicatorRow;
     m_IndicatorRow = row;
-    if (old >= 0 && old < m_RowCount) emit headerDataChanged(Qt::Vertical, old, old);
+    if (old >= 0 && old < m_RowCount) Q_EMIT headerDataChanged(Qt::Vertical, old, old);
     if (row >= 0) {
-        emit headerDataChanged(Qt::Vertical, row, row);
+        Q_EMIT headerDataChanged(Qt::Vertical, row, row);
         if (!m_FieldNames.isEmpty()) {
-            emit dataChanged(index(row, 0), index(row, int(m_FieldNames.size()) - 1));
+            Q_EMIT dataChanged(index(row, 0), index(row, int(m_FieldNames.size()) - 1));
         }
     }
-    emit currentRowChanged(row);
+    Q_EMIT currentRowChanged(row);
 }
 
 const std::vector<uint8_t>* TDBGridModel::Row(int row) const {

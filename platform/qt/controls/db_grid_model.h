@@ -65,7 +65,7 @@ public:
     QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
     Qt::ItemFlags flags(const QModelIndex& index) const override;
 
-signals:
+Q_SIGNALS:
     // The dataset moved to another record (or its state changed the indicator).
     void currentRowChanged(int row);
 

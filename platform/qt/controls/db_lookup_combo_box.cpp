@@ -115,7 +115,7 @@ void TDBLookupComboBox::Choose(int index) {
         written = true;
     });
     ShowField();
-    if (written) emit changed();
+    if (written) Q_EMIT changed();
 }
 
 void TDBLookupComboBox::showPopup() {

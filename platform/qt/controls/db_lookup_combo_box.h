@@ -44,7 +44,7 @@ public:
     QString KeyValue() const;
     QStringList Keys() const { return m_Keys; }
 
-signals:
+Q_SIGNALS:
     // An entry was chosen by the user and its key written.
     void changed();
 

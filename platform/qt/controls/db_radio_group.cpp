@@ -108,7 +108,7 @@ void TDBRadioGroup::Choose(int index) {
         written = true;
     });
     ShowField();
-    if (written) emit changed();
+    if (written) Q_EMIT changed();
 }
 
 }  // namespace veltra

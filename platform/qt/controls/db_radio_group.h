@@ -45,7 +45,7 @@ public:
     QString ValueOf(int index) const;
     QRadioButton* Button(int index) const;
 
-signals:
+Q_SIGNALS:
     // A button was chosen by the user and its value written.
     void changed();
 

@@ -25,3 +25,34 @@ bool IsTextChangingKey(const QKeyEvent* event) {
 }
 
 }  // namespace veltra
+
+#include <QLineEdit>
+
+#include "platform/qt/app/application.h"
+#include "platform/qt/controls/field_data_link.h"
+
+namespace veltra {
+
+bool BeginLineEditChange(TFieldDataLink& link, QLineEdit& edit) {
+    const QString before = edit.text();
+    const int caret = edit.cursorPosition();
+    const int start = edit.selectionStart();
+    const int length = edit.selectionLength();
+    bool ok = false;
+    RunGuarded([&] { ok = link.Edit(); });
+    if (ok && edit.text() == before) {
+        if (start >= 0 && length > 0) {
+            // The caret stays at the end of the selection it was at.
+            if (caret == start) {
+                edit.setSelection(start + length, -length);
+            } else {
+                edit.setSelection(start, length);
+            }
+        } else {
+            edit.setCursorPosition(caret);
+        }
+    }
+    return ok;
+}
+
+}  // namespace veltra

@@ -11,3 +11,18 @@ namespace veltra {
 bool IsTextChangingKey(const QKeyEvent* event);
 
 }  // namespace veltra
+
+class QLineEdit;
+
+namespace veltra {
+
+class TFieldDataLink;
+
+// Puts the link's dataset into Edit before a change of `edit`'s text. Edit
+// re-reads the record and shows it again; when it shows the same text the
+// caret and the selection are put back, so that the key that asked for the
+// change acts where the user put it. An exception of Edit is shown in the
+// error box. False when the change must not be made.
+bool BeginLineEditChange(TFieldDataLink& link, QLineEdit& edit);
+
+}  // namespace veltra
