@@ -250,6 +250,15 @@ bool TVeltraTable::GetFieldData(const TField& field, const std::vector<uint8_t>&
 }
 
 void TVeltraTable::SetFieldData(TField& field, std::vector<uint8_t>& buffer, const uint8_t* value, size_t size) {
+    if (State() == TDataSetState::SetKey) {
+        // Only fields of the active index make up a search key.
+        const auto& parts = m_File->IndexFile().CurrentLayout().Fields;
+        auto it = std::find_if(parts.begin(), parts.end(), [&](const auto& p) { return p.FieldNo == field.FieldNo(); });
+        if (it == parts.end())
+            throw EDatabaseError("Field '" + field.FieldName() + "' is not indexed and cannot be modified");
+        const size_t position = size_t(it - parts.begin());
+        if (position < m_KeyGiven.size()) m_KeyGiven[position] = true;
+    }
     buffer.resize(RecordBufferSize());
     m_File->SetFieldValue(field.FieldNo(), buffer.data(), value, size);
 }
@@ -393,54 +402,6 @@ std::vector<std::string> TVeltraTable::GetIndexNames() {
         collect(file);
     }
     return names;
-}
-
-bool TVeltraTable::FindKey(const std::vector<std::string>& values) {
-    return FindKeyWith(values.size(), [&](size_t i, TField& field) { field.SetAsString(values[i]); });
-}
-
-bool TVeltraTable::FindKeyWith(size_t count, const std::function<void(size_t, TField&)>& assign) {
-    CheckActive();
-    CheckBrowseMode();
-    TIndexFile& ix = m_File->IndexFile();
-    if (ix.NaturalOrder()) throw EDatabaseError("No index currently active");
-    const TKeyLayout& layout = ix.CurrentLayout();
-    if (count > layout.Fields.size()) throw EDatabaseError("Field index out of range");
-    // Build the search record in the set-key state through the key fields.
-    std::vector<uint8_t> saved = ActiveBuffer();
-    std::vector<uint8_t> key(RecordBufferSize());
-    m_File->InitRecord(key.data());
-    ActiveBuffer() = key;
-    SetState(TDataSetState::SetKey);
-    try {
-        for (size_t i = 0; i < count; ++i) {
-            TField* field = nullptr;
-            for (const auto& f : Fields())
-                if (f->FieldNo() == layout.Fields[i].FieldNo) field = f.get();
-            if (!field)
-                throw EDatabaseError("Cannot access index field '" +
-                                     m_File->FieldDescriptor(layout.Fields[i].FieldNo).Name() + "'");
-            assign(i, *field);
-        }
-        key = ActiveBuffer();
-    } catch (...) {
-        ActiveBuffer() = saved;
-        SetState(TDataSetState::Browse);
-        throw;
-    }
-    ActiveBuffer() = saved;
-    SetState(TDataSetState::Browse);
-
-    std::vector<uint8_t> bookmark = m_File->GetBookmark();
-    bool found = m_File->FindKey(key.data(), nullptr, int(count), nullptr);
-    if (!found) {
-        if (!bookmark.empty()) m_File->GotoBookmark(bookmark);
-        return false;
-    }
-    if (BeforeScroll) BeforeScroll(*this);
-    Resync();
-    if (AfterScroll) AfterScroll(*this);
-    return true;
 }
 
 // ------------------------------------------------------------ filters

@@ -86,6 +86,44 @@ public:
     // raises leaves the table as it was.
     bool FindKeyWith(size_t count, const std::function<void(size_t, TField&)>& assign);
 
+    // Bookmarks: the current record's full key in the active index (record-ID
+    // suffix included), or its 4-byte slot number in natural order; empty
+    // when there is no current record. A bookmark belongs to the index it
+    // was taken in and to the record's key at that time.
+    using TBookmark = std::vector<uint8_t>;
+    TBookmark GetBookmark();
+    // Makes the bookmarked record current (BeforeScroll, AfterScroll); 8710
+    // "Record not found", with the current record unchanged, when no record
+    // of the current view has that bookmark.
+    void GotoBookmark(const TBookmark& bookmark);
+    // -1, 0 or 1 by the order of the active index; an empty bookmark sorts
+    // first.
+    int CompareBookmarks(const TBookmark& a, const TBookmark& b);
+    // True when a record of the current view has the bookmark. Does not move
+    // the current record.
+    bool BookmarkValid(const TBookmark& bookmark);
+
+    // SetKey enters the SetKey state with an empty search key (a new record's
+    // image); assigning fields of the active index writes to it ("Field '%s'
+    // is not indexed and cannot be modified" for other fields). GotoKey
+    // leaves the state and searches the active index exactly, over the leading
+    // index fields assigned since SetKey (as FindKey does); true when found,
+    // the found record then current; otherwise the current record stays.
+    // Cancel (or Post) leaves the SetKey state without searching. "No index
+    // currently active" in natural order.
+    void SetKey();
+    bool GotoKey();
+
+    // Searches with the filters (Filter and OnFilterRecord) in force whether
+    // or not Filtered is set: FindFirst the first passing record, FindLast the
+    // last, FindNext the next one after the current record, FindPrior the
+    // one before it. True when found, the found record then current;
+    // otherwise the current record stays. Filtered itself is not changed.
+    bool FindFirst() { return FindRecord(true, true); }
+    bool FindLast() { return FindRecord(true, false); }
+    bool FindNext() { return FindRecord(false, true); }
+    bool FindPrior() { return FindRecord(false, false); }
+
     // Filters. A text that does not compile raises the parser's error and
     // leaves the previous filter in place. Setting Filtered moves to the
     // first record, even when the value does not change. Setting Filter or
@@ -144,6 +182,7 @@ protected:
     int64_t GetRecordCount() override;
     int64_t GetRecNo() override;
     void InternalSetRecNo(int64_t n) override;
+    std::vector<uint8_t>& StateBuffer() override;
 
 private:
     friend class TVeltraBlobStream;
@@ -162,6 +201,20 @@ private:
     // Activates the expression filter; one that fails is compiled afresh and
     // activated once more, and a second failure is raised.
     void ActivateExpressionFilter();
+    bool FindRecord(bool restart, bool forward);
+    // The key fields of the active index that have field objects, in order.
+    std::vector<TField*> KeyFields();
+    // Searches the active index for the search key built from m_KeyBuffer
+    // over `count` fields; see FindKey.
+    bool SearchKey(size_t count);
+    // The bookmark of a record image in the active index.
+    TBookmark BookmarkOf(const std::vector<uint8_t>& record);
+    // Puts the cursor on the bookmarked record; false (cursor unchanged) when
+    // no record of the view has it.
+    bool PositionOnBookmark(const TBookmark& bookmark);
+
+    std::vector<uint8_t> m_KeyBuffer;  // the search key while in SetKey
+    std::vector<bool> m_KeyGiven;      // key fields assigned since SetKey
 
     std::string m_TableName;
     bool m_Exclusive = false, m_ReadOnly = false, m_Strict = false, m_ForceFlush = false;

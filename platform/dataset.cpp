@@ -868,6 +868,17 @@ bool TDataSet::ReadInto(TGetMode mode, bool doCheck) {
     m_ReadBuffer.assign(RecordBufferSize(), 0);
     if (GetRecord(m_ReadBuffer, mode, doCheck) != TGetResult::OK) return false;
     m_Buffer.swap(m_ReadBuffer);
+    if (OnCalcFields) {
+        const TDataSetState before = m_State;
+        SetState(TDataSetState::CalcFields);
+        try {
+            OnCalcFields(*this);
+        } catch (...) {
+            SetState(before);
+            throw;
+        }
+        SetState(before);
+    }
     return true;
 }
 
@@ -914,6 +925,8 @@ void TDataSet::WriteField(TField& field, const uint8_t* value, size_t size) {
         default:
             throw EDatabaseError("Dataset not in edit or insert mode");
     }
+    // Every field is a table field: none may change while values are calculated.
+    if (m_State == TDataSetState::CalcFields) throw EDatabaseError("Dataset not in edit or insert mode");
     if (field.ReadOnly && m_State != TDataSetState::SetKey && m_State != TDataSetState::Filter)
         throw EDatabaseError("Field '" + field.FieldName() + "' cannot be modified");
     SetFieldData(field, StateBuffer(), value, size);

@@ -264,6 +264,13 @@ public:
         AfterEdit, BeforePost, AfterPost, BeforeCancel, AfterCancel, BeforeDelete, AfterDelete,
         BeforeScroll, AfterScroll, OnNewRecord, BeforeRefresh, AfterRefresh;
     std::function<void(TDataSet&, bool& accept)> OnFilterRecord;
+    // Called each time a record is read into the active buffer (every move,
+    // re-read and refresh), in the CalcFields state, so that the application
+    // can derive values from the record as it is read. The dataset has no
+    // calculated fields of its own: every field is a table field, and writing
+    // one in this state raises "Dataset not in edit or insert mode". An
+    // exception raised by the event propagates out of the move.
+    TEvent OnCalcFields;
     // Called when Post, Edit (locking and re-reading the record) or Delete
     // raises; the action decides: Fail (the default) re-raises, Abort
     // swallows silently (the dataset stays as it was before the call), Retry
@@ -309,8 +316,9 @@ public:
     void Append();
     // Edit: on an empty dataset Insert; otherwise CheckBrowseMode,
     // BeforeEdit, InternalEdit (which re-reads the record with a lock; when it
-    // raises the dataset stays in Browse with its buffer), state Edit, links
-    // RecordChanged(nullptr), AfterEdit. Nothing happens in Edit or Insert.
+    // raises the dataset stays in Browse with its buffer and OnEditError
+    // decides), state Edit, links RecordChanged(nullptr), AfterEdit. Nothing
+    // happens in Edit or Insert.
     void Edit();
     // Post: links UpdateData, BeforePost, InternalPost, state Browse, Resync,
     // AfterPost. When InternalPost raises, the buffer is restored to what it
@@ -326,7 +334,7 @@ public:
     // Delete: Cancel in Insert; "Cannot perform this operation on an empty
     // dataset" without a record; otherwise BeforeDelete, BeforeScroll,
     // InternalDelete (which leaves the storage on the record that takes the
-    // deleted one's place), state Browse, Resync, AfterDelete, AfterScroll.
+    // deleted one's place; when it raises OnDeleteError decides), state Browse, Resync, AfterDelete, AfterScroll.
     void Delete();
     // CheckBrowseMode, BeforeRefresh, InternalRefresh, Resync, AfterRefresh.
     void Refresh();
