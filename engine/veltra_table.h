@@ -14,6 +14,36 @@
 //
 // Errors: EDatabaseError with the messages below for the component's own
 // checks, EVeltraEngineError for everything the engine reports.
+//
+// Events (members of the dataset base, TDataSet): Before/After Open, Close,
+// Insert, Edit, Post, Cancel, Delete, Scroll and Refresh, OnNewRecord, as
+// their names say. OnPostError, OnEditError and OnDeleteError receive the
+// error of a failed Post, Edit (lock or re-read) or Delete and choose Fail
+// (raise), Abort (stay silently) or Retry. OnCalcFields runs in the
+// CalcFields state each time a record is read into the active buffer.
+// OnFilterRecord is a second filter beside the filter text: assign it with
+// SetOnFilterRecord on an open table so that it takes effect at once; an
+// exception it raises goes to the application's error handler
+// (HandleApplicationError in platform/dataset.h).
+//
+// Display. Each field carries a display label (its name by default), a
+// display width in characters, a visible flag and an alignment (numbers to
+// the right), and gives its grid text with TField::DisplayText (dates in the
+// short date form, BLOBs as "(Memo)"-style markers, empty for null); see
+// platform/dataset.h.
+//
+// Locale rule. Display texts, AsString assignments, filter constants and
+// FindKey values are read and written in the process-wide format settings,
+// which the application sets once at start from the user's locale
+// (InstallUserFormatSettings, platform/format_settings.h). Only the engine's
+// own conversion of stored texts (defaults, minimum and maximum values)
+// switches, for its duration, to the table's locale or to the fixed US
+// settings.
+//
+// Other processes. A browsing table sees other processes' changes when it
+// next reads from disk; ChangedOnDisk tells cheaply whether there are any,
+// and Refresh takes them in, staying on the current record (found by its
+// record ID even when another process changed its key).
 #pragma once
 
 #include <cstdint>
