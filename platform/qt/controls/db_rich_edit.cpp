@@ -96,8 +96,22 @@ void TDBRichEdit::WriteField() {
 void TDBRichEdit::UpdateReadOnly() { QTextEdit::setReadOnly(!m_Link.CanModify()); }
 
 bool TDBRichEdit::BeginChange() {
+    // Edit re-reads the record and shows its document again; when that is
+    // the same text, the caret and selection go back where the user put them
+    // so that the key or the formatting acts there.
+    const QString before = toPlainText();
+    const int anchor = textCursor().anchor();
+    const int position = textCursor().position();
+    const QTextCharFormat typing = currentCharFormat();
     bool ok = false;
     RunGuarded([&] { ok = m_Link.Edit(); });
+    if (ok && toPlainText() == before) {
+        QTextCursor c(document());
+        c.setPosition(anchor);
+        c.setPosition(position, QTextCursor::KeepAnchor);
+        setTextCursor(c);
+        if (anchor == position) setCurrentCharFormat(typing);
+    }
     return ok;
 }
 

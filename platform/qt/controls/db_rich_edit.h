@@ -11,7 +11,9 @@
 // to the window (the edit window's Cancel).
 //
 // Modified() is the document's modified flag: set by any change of text or
-// formatting since the field was last shown or SetModified(false).
+// formatting since the field was last shown or SetModified(false). Writing
+// the document into the field keeps it, so the dataset's BeforePost step can
+// read it; showing the record again after the post clears it.
 //
 // Formatting applies to the selection, or to the caret position (the next
 // typed text) when nothing is selected. The Current* calls report the
