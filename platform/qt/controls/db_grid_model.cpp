@@ -24,7 +24,10 @@ private:
 TDBGridModel::TDBGridModel(QObject* parent) : QAbstractTableModel(parent), m_Link(new TLink(*this)) {}
 
 TDBGridModel::~TDBGridModel() {
-    m_Link->SetDataSource(nullptr);
+    // The link leaves its source in its own destructor, where it no longer
+    // calls back: a model being destroyed must not signal a view that may be
+    // half gone.
+    m_Link.reset();
     m_Reader.reset();
 }
 

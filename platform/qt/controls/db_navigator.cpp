@@ -65,7 +65,7 @@ TDBNavigator::TDBNavigator(QWidget* parent) : QWidget(parent), m_Link(new TLink(
     UpdateButtons();
 }
 
-TDBNavigator::~TDBNavigator() { m_Link->SetDataSource(nullptr); }
+TDBNavigator::~TDBNavigator() { m_Link.reset(); }
 
 void TDBNavigator::SetDataSource(TDataSource* source) {
     m_Link->SetDataSource(source);
