@@ -279,12 +279,16 @@ void Tmainform::showEvent(QShowEvent* event) {
 
 void Tmainform::FormShow() {
     if (RestoreLayout) RestoreLayout(*this);
-    m_NavigatorWidth = m_Navigator->width();
+    // Hidden until a log opens, the navigator has not been laid out yet: its
+    // width is then the one it takes for all its buttons.
+    m_NavigatorWidth = m_Navigator->isVisible() ? m_Navigator->width()
+                                                : m_Navigator->sizeHint().width();
     QApplication::setApplicationDisplayName("Veltra Log");
     setWindowTitle("Veltra Log");
     SetProgramFolderFromProgramFile();
     RefreshLogList();
     SetCurrentHint("Veltra Log");
+    displayhint(CurrentHint());  // also when the hint text was already this
     SetHelpFile(HelpFilePath());
     TUserContext& context = UserContext();
     context.AdminName.clear();

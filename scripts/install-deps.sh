@@ -12,7 +12,7 @@ packages=(
   libsqlite3-dev
   clang libclang-rt-14-dev llvm
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev
-  fonts-liberation xvfb xauth poppler-utils desktop-file-utils
+  fonts-liberation xvfb xauth poppler-utils desktop-file-utils libjpeg-dev
 )
 
 missing=()
