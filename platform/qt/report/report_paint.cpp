@@ -139,7 +139,8 @@ private:
         double height = 0, natural = 0;
         for (QTextLine line = box.Layout->createLine(); line.isValid();
              line = box.Layout->createLine()) {
-            if (item.WordWrap) line.setLineWidth(width);
+            // Without wrapping the line holds the whole text whatever its width.
+            line.setLineWidth(item.WordWrap ? width : room);
             line.setPosition(QPointF(0, height));
             height += line.height();
             natural = std::max(natural, line.naturalTextWidth());
