@@ -69,6 +69,9 @@ using TFilterCompiler = std::function<std::unique_ptr<TFilterEvaluator>(
     TDataFile& table, const std::string& text, const TFilterOptions& options)>;
 void SetFilterCompiler(TFilterCompiler compiler);
 
+// A record's position that survives moves: see TVeltraTable::GetBookmark.
+using TBookmark = std::vector<uint8_t>;
+
 class TVeltraTable : public TDataSet {
 public:
     TVeltraTable();
@@ -120,7 +123,7 @@ public:
     // suffix included), or its 4-byte slot number in natural order; empty
     // when there is no current record. A bookmark belongs to the index it
     // was taken in and to the record's key at that time.
-    using TBookmark = std::vector<uint8_t>;
+    using TBookmark = veltra::TBookmark;
     TBookmark GetBookmark();
     // Makes the bookmarked record current (BeforeScroll, AfterScroll); 8710
     // "Record not found", with the current record unchanged, when no record
