@@ -76,8 +76,13 @@ double SliceEnd(QTextDocument& document, double from, double available) {
 class TReportRun {
 public:
     TReportRun(TReport& report, QPrinter& printer, QPainter& painter)
-        : m_Report(report), m_Printer(printer), m_Painter(painter),
-          m_PageHeight(report.PageHeight()) {}
+        : m_Report(report), m_Printer(printer), m_Painter(painter) {
+        // The printer's own page, as the preview's orientation buttons or a
+        // printer's wider hardware margins may have changed it.
+        const QRectF page = printer.pageLayout().paintRect(QPageLayout::Inch);
+        m_PageWidth = page.width() > 0 ? page.width() * 96 : report.PageWidth();
+        m_PageHeight = page.height() > 0 ? page.height() * 96 : report.PageHeight();
+    }
 
     bool Run(TReportProgress* progress) {
         TDataSet* data = m_Report.DataSet;
@@ -106,7 +111,7 @@ private:
     }
 
     int BandWidth(const TReportBand& band) const {
-        return band.Width > 0 ? band.Width : m_Report.PageWidth();
+        return band.Width > 0 ? band.Width : int(m_PageWidth);
     }
 
     QFont FontOf(const TReportItem& item) const { return item.Font.value_or(m_Report.DefaultFont); }
@@ -272,7 +277,8 @@ private:
     TReport& m_Report;
     QPrinter& m_Printer;
     QPainter& m_Painter;
-    const double m_PageHeight;
+    double m_PageWidth = 0;
+    double m_PageHeight = 0;
     double m_Y = 0;
     bool m_PageHasBand = false;
 };
