@@ -925,8 +925,6 @@ void TDataSet::WriteField(TField& field, const uint8_t* value, size_t size) {
         default:
             throw EDatabaseError("Dataset not in edit or insert mode");
     }
-    // Every field is a table field: none may change while values are calculated.
-    if (m_State == TDataSetState::CalcFields) throw EDatabaseError("Dataset not in edit or insert mode");
     if (field.ReadOnly && m_State != TDataSetState::SetKey && m_State != TDataSetState::Filter)
         throw EDatabaseError("Field '" + field.FieldName() + "' cannot be modified");
     SetFieldData(field, StateBuffer(), value, size);

@@ -266,10 +266,10 @@ public:
     std::function<void(TDataSet&, bool& accept)> OnFilterRecord;
     // Called each time a record is read into the active buffer (every move,
     // re-read and refresh), in the CalcFields state, so that the application
-    // can derive values from the record as it is read. The dataset has no
-    // calculated fields of its own: every field is a table field, and writing
-    // one in this state raises "Dataset not in edit or insert mode". An
-    // exception raised by the event propagates out of the move.
+    // can derive values from the record as it is read; what it writes to
+    // fields goes to the record just read and is not stored (the dataset has
+    // no calculated-field area of its own). An exception raised by the event
+    // propagates out of the move.
     TEvent OnCalcFields;
     // Called when Post, Edit (locking and re-reading the record) or Delete
     // raises; the action decides: Fail (the default) re-raises, Abort
