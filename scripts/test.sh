@@ -8,14 +8,21 @@ bash scripts/install-deps.sh
 
 jobs=$(nproc 2>/dev/null || echo 2)
 
+# Compiler cache: a run after an earlier one on the same machine recompiles
+# only what changed. Paths are taken relative to the checkout, so a clone in
+# another folder shares the cache.
+export CCACHE_BASEDIR="$PWD"
+launcher=()
+if command -v ccache >/dev/null 2>&1; then launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache); fi
+
 echo "== build (warnings as errors)"
-cmake -S . -B build/ci -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELTRA_WERROR=ON
+cmake -S . -B build/ci -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELTRA_WERROR=ON "${launcher[@]}"
 cmake --build build/ci -j "$jobs"
 echo "== tests"
 ctest --test-dir build/ci --output-on-failure -j "$jobs"
 
 echo "== build (address and undefined-behaviour sanitizers)"
-cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELTRA_WERROR=ON -DVELTRA_SANITIZE=ON
+cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELTRA_WERROR=ON -DVELTRA_SANITIZE=ON "${launcher[@]}"
 cmake --build build/asan -j "$jobs"
 echo "== tests under sanitizers"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
