@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QButtonGroup>
+#include <QEvent>
 #include <QComboBox>
 #include <QHBoxLayout>
 #include <QTextBlock>
@@ -9,32 +10,16 @@
 #include <QTextEdit>
 #include <QTextList>
 #include <QToolButton>
+#include <algorithm>
 
+#include "platform/qt/controls/db_rich_edit.h"
 #include "platform/qt/dialogs/dialogs.h"
 
 namespace veltra {
 
 namespace {
 
-// The format at the caret with every property the text leaves unset taken
-// from the document's default font, as the editor draws it.
-QFont CaretFont(const QTextEdit& editor) {
-    return editor.currentCharFormat().font().resolve(editor.document()->defaultFont());
-}
-
-QColor CaretColour(const QTextEdit& editor) {
-    const QTextCharFormat format = editor.currentCharFormat();
-    if (format.hasProperty(QTextFormat::ForegroundBrush)) return format.foreground().color();
-    return editor.palette().color(QPalette::Text);
-}
-
 bool HasBullets(const QTextCursor& cursor) { return cursor.currentList() != nullptr; }
-
-// Applies `format` to the selection, or to the caret position (the text
-// typed next) when nothing is selected.
-void MergeFormat(QTextEdit& editor, const QTextCharFormat& format) {
-    editor.mergeCurrentCharFormat(format);
-}
 
 // Takes every paragraph the cursor's selection touches out of its list.
 void RemoveBullets(QTextCursor cursor) {
@@ -94,7 +79,7 @@ void ResetFormattingAtEnd(QTextEdit& editor) {
     editor.viewport()->update();
 }
 
-TRichToolbar::TRichToolbar(QTextEdit* editor, QWidget* parent) : QWidget(parent), m_Editor(editor) {
+TRichToolbar::TRichToolbar(TDBRichEdit* editor, QWidget* parent) : QWidget(parent), m_Editor(editor) {
     setObjectName("ToolBar1");
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(2, 2, 2, 2);
@@ -106,6 +91,8 @@ TRichToolbar::TRichToolbar(QTextEdit* editor, QWidget* parent) : QWidget(parent)
     m_FontName->setToolTip("Font name");
     m_FontName->setMinimumContentsLength(16);
     m_FontName->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    // A click on a list leaves the focus, and so the selection, in the editor.
+    m_FontName->setFocusPolicy(Qt::TabFocus);
     layout->addWidget(m_FontName);
 
     m_FontSize = new QComboBox(this);
@@ -113,6 +100,7 @@ TRichToolbar::TRichToolbar(QTextEdit* editor, QWidget* parent) : QWidget(parent)
     m_FontSize->setAccessibleName("Font size");
     m_FontSize->setToolTip("Font size");
     m_FontSize->addItems(FontSizeEntries());
+    m_FontSize->setFocusPolicy(Qt::TabFocus);
     layout->addWidget(m_FontSize);
 
     m_Bold = AddButton("B", "BoldButton", "Bold", QKeySequence::Bold, true);
@@ -152,8 +140,36 @@ TRichToolbar::TRichToolbar(QTextEdit* editor, QWidget* parent) : QWidget(parent)
 
     // The buttons follow the caret after every key and click that moves it
     // or changes the format under it.
-    connect(m_Editor, &QTextEdit::cursorPositionChanged, this, &TRichToolbar::setbuttons);
-    connect(m_Editor, &QTextEdit::currentCharFormatChanged, this, &TRichToolbar::setbuttons);
+    connect(m_Editor, &TDBRichEdit::formatChanged, this, &TRichToolbar::setbuttons);
+    m_Editor->installEventFilter(this);
+    m_Editor->viewport()->installEventFilter(this);
+}
+
+bool TRichToolbar::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_Editor || watched == m_Editor->viewport()) {
+        // Runs before the editor's own handler, which may re-read its document.
+        if (event->type() == QEvent::FocusOut && watched == m_Editor) {
+            const QTextCursor cursor = m_Editor->textCursor();
+            m_SavedAnchor = cursor.anchor();
+            m_SavedPosition = cursor.position();
+        } else if (event->type() == QEvent::KeyPress ||
+                   event->type() == QEvent::MouseButtonPress) {
+            // The user works in the editor again: its own caret counts.
+            m_SavedAnchor = m_SavedPosition = -1;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void TRichToolbar::RestoreSelection() {
+    if (m_SavedAnchor < 0) return;
+    const QTextCursor current = m_Editor->textCursor();
+    if (current.anchor() == m_SavedAnchor && current.position() == m_SavedPosition) return;
+    const int last = m_Editor->document()->characterCount() - 1;
+    QTextCursor cursor(m_Editor->document());
+    cursor.setPosition(std::clamp(m_SavedAnchor, 0, last));
+    cursor.setPosition(std::clamp(m_SavedPosition, 0, last), QTextCursor::KeepAnchor);
+    m_Editor->setTextCursor(cursor);
 }
 
 QToolButton* TRichToolbar::AddButton(const QString& text, const QString& name,
@@ -189,12 +205,11 @@ void TRichToolbar::SetFontNames(const QStringList& names) {
 }
 
 void TRichToolbar::setbuttons() {
-    const QFont font = CaretFont(*m_Editor);
-    m_Bold->setChecked(font.bold());
-    m_Italic->setChecked(font.italic());
-    m_Underline->setChecked(font.underline());
+    m_Bold->setChecked(m_Editor->CurrentBold());
+    m_Italic->setChecked(m_Editor->CurrentItalic());
+    m_Underline->setChecked(m_Editor->CurrentUnderline());
 
-    const QString family = font.family();
+    const QString family = m_Editor->CurrentFontName();
     if (m_FontName->currentText() != family) {
         for (int i = m_FontName->count() - 1; i >= 0; --i) {
             if (m_FontName->itemText(i) == family) {
@@ -204,7 +219,7 @@ void TRichToolbar::setbuttons() {
         }
     }
 
-    const double size = font.pointSizeF();
+    const double size = m_Editor->CurrentFontSize();
     bool shownIsNumber = false;
     const double shown = m_FontSize->currentText().toDouble(&shownIsNumber);
     if (!shownIsNumber || shown != size) {
@@ -216,77 +231,80 @@ void TRichToolbar::setbuttons() {
         }
     }
 
-    const Qt::Alignment alignment = m_Editor->alignment();
+    const Qt::Alignment alignment = m_Editor->CurrentAlignment();
     if (alignment & Qt::AlignHCenter) {
         m_Center->setChecked(true);
     } else if (alignment & Qt::AlignRight) {
         m_Right->setChecked(true);
-    } else if (!(alignment & Qt::AlignJustify)) {
+    } else {
         m_Left->setChecked(true);
     }
 
-    m_Bullets->setChecked(HasBullets(m_Editor->textCursor()));
+    m_Bullets->setChecked(m_Editor->CurrentBullets());
 }
 
 void TRichToolbar::FontNameChosen(int index) {
     if (index < 0) return;
-    QTextCharFormat format;
-    format.setFontFamilies(QStringList{m_FontName->itemText(index)});
-    MergeFormat(*m_Editor, format);
+    RestoreSelection();
+    m_Editor->SetFontName(m_FontName->itemText(index));
     setbuttons();
     m_Editor->setFocus(Qt::OtherFocusReason);
 }
 
 void TRichToolbar::FontSizeChosen(int index) {
     if (index < 0) return;
-    QTextCharFormat format;
-    format.setFontPointSize(m_FontSize->itemText(index).toDouble());
-    MergeFormat(*m_Editor, format);
+    RestoreSelection();
+    m_Editor->SetFontSize(m_FontSize->itemText(index).toDouble());
     setbuttons();
     m_Editor->setFocus(Qt::OtherFocusReason);
 }
 
 void TRichToolbar::StyleClicked(QToolButton* button) {
+    RestoreSelection();
     const bool on = button->isChecked();
-    QTextCharFormat format;
     if (button == m_Bold) {
-        format.setFontWeight(on ? QFont::Bold : QFont::Normal);
+        m_Editor->SetBold(on);
     } else if (button == m_Italic) {
-        format.setFontItalic(on);
+        m_Editor->SetItalic(on);
     } else {
-        format.setFontUnderline(on);
+        m_Editor->SetUnderline(on);
     }
-    MergeFormat(*m_Editor, format);
     setbuttons();
 }
 
 void TRichToolbar::ColourClicked() {
-    const std::optional<QColor> colour = Dialogs().ChooseColour(window(), CaretColour(*m_Editor));
-    if (colour.has_value() && colour->isValid()) {
-        QTextCharFormat format;
-        format.setForeground(*colour);
-        MergeFormat(*m_Editor, format);
+    RestoreSelection();
+    const int anchor = m_Editor->textCursor().anchor();
+    const int position = m_Editor->textCursor().position();
+    const std::optional<QColor> colour =
+        Dialogs().ChooseColour(window(), m_Editor->CurrentColour());
+    const QTextCursor current = m_Editor->textCursor();
+    if (colour.has_value() && colour->isValid() &&
+        (current.anchor() != anchor || current.position() != position)) {
+        // The dialog took the focus from the editor, which may have shown
+        // its field again: the colour goes to the selection as it was.
+        QTextCursor cursor(m_Editor->document());
+        const int last = m_Editor->document()->characterCount() - 1;
+        cursor.setPosition(std::min(anchor, last));
+        cursor.setPosition(std::min(position, last), QTextCursor::KeepAnchor);
+        m_Editor->setTextCursor(cursor);
     }
+    if (colour.has_value() && colour->isValid()) m_Editor->SetColour(*colour);
     setbuttons();
 }
 
 void TRichToolbar::AlignmentClicked(QToolButton* button) {
-    if (button == m_Center) {
-        m_Editor->setAlignment(Qt::AlignHCenter);
-    } else if (button == m_Right) {
-        m_Editor->setAlignment(Qt::AlignRight);
-    } else {
-        m_Editor->setAlignment(Qt::AlignLeft);
-    }
+    RestoreSelection();
+    Qt::Alignment alignment = Qt::AlignLeft;
+    if (button == m_Center) alignment = Qt::AlignHCenter;
+    if (button == m_Right) alignment = Qt::AlignRight;
+    // A refused change leaves the group showing the paragraph's alignment.
+    if (!m_Editor->SetParagraphAlignment(alignment)) setbuttons();
 }
 
 void TRichToolbar::BulletsClicked() {
-    QTextCursor cursor = m_Editor->textCursor();
-    if (m_Bullets->isChecked()) {
-        if (!HasBullets(cursor)) cursor.createList(QTextListFormat::ListDisc);
-    } else {
-        RemoveBullets(cursor);
-    }
+    RestoreSelection();
+    if (!m_Editor->SetBullets(m_Bullets->isChecked())) setbuttons();
 }
 
 }  // namespace veltra

@@ -5,7 +5,14 @@
 // toggle button.
 //
 // Every action applies to the editor's selection, or to the caret position
-// when nothing is selected (the format then holds for the text typed next).
+// when nothing is selected (the format then holds for the text typed next),
+// through the editor's own formatting calls: they put the editor's dataset
+// into Edit first, and an action the dataset refuses changes nothing (the
+// buttons are then put back in line with the text).
+// An action taken while the focus is away from the editor (in a list, its
+// drop-down or the colour dialog) applies to the selection the editor had
+// when it lost the focus, even if the editor has shown its field again
+// meanwhile (it writes and re-reads its document when it loses the focus).
 // After an action that changes the character format the toolbar runs
 // setbuttons; after choosing a font name or size the focus goes back to the
 // editor. The colour button asks the dialogs service for the colour, preset
@@ -30,6 +37,8 @@ class QToolButton;
 
 namespace veltra {
 
+class TDBRichEdit;
+
 // The entries of the font size list, in order.
 const QStringList& FontSizeEntries();
 
@@ -47,7 +56,7 @@ class TRichToolbar : public QWidget {
     Q_OBJECT
 public:
     // Builds the toolbar for `editor` (not owned) and connects it.
-    TRichToolbar(QTextEdit* editor, QWidget* parent = nullptr);
+    TRichToolbar(TDBRichEdit* editor, QWidget* parent = nullptr);
 
     // Replaces the font name list with `names` (the installed fonts); the
     // list then shows no entry until setbuttons selects one.
@@ -65,6 +74,10 @@ public:
     //  5. the bullets button is down exactly when the paragraph has bullets.
     void setbuttons();
 
+    // Forgets the selection saved when the editor last lost the focus (the
+    // editor shows another document now).
+    void ForgetSelection() { m_SavedAnchor = m_SavedPosition = -1; }
+
     // The controls, for the window's tab order and for tests.
     QComboBox* FontName() const { return m_FontName; }
     QComboBox* FontSize() const { return m_FontSize; }
@@ -77,7 +90,13 @@ public:
     QToolButton* RightButton() const { return m_Right; }
     QToolButton* BulletsButton() const { return m_Bullets; }
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
+    // Puts back the selection the editor had when it lost the focus, when
+    // the focus has not returned to it since.
+    void RestoreSelection();
     QToolButton* AddButton(const QString& text, const QString& name, const QString& accessible,
                            const QKeySequence& shortcut, bool checkable);
     void FontNameChosen(int index);
@@ -87,7 +106,7 @@ private:
     void AlignmentClicked(QToolButton* button);
     void BulletsClicked();
 
-    QTextEdit* m_Editor;
+    TDBRichEdit* m_Editor;
     QComboBox* m_FontName = nullptr;
     QComboBox* m_FontSize = nullptr;
     QToolButton* m_Bold = nullptr;
@@ -99,6 +118,8 @@ private:
     QToolButton* m_Right = nullptr;
     QToolButton* m_Bullets = nullptr;
     QButtonGroup* m_Alignment = nullptr;
+    int m_SavedAnchor = -1;  // -1: nothing saved
+    int m_SavedPosition = -1;
 };
 
 }  // namespace veltra

@@ -1,13 +1,16 @@
-// The rich-text toolbar over a plain editor: setbuttons follows the format at
-// the caret, and every button and list changes the selection or the caret
-// format as a person clicking it expects.
+// The rich-text toolbar over the description editor of a ticket being
+// submitted: setbuttons follows the format at the caret, and every button and
+// list changes the selection or the caret format as a person clicking it
+// expects.
 #include "app/edit/rich_toolbar.h"
 
 #include <gtest/gtest.h>
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QComboBox>
 #include <QListView>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTextBlock>
 #include <QTextCursor>
@@ -16,6 +19,11 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include <filesystem>
+#include <stdexcept>
+
+#include "engine/veltra_table.h"
+#include "platform/qt/controls/db_rich_edit.h"
 #include "platform/qt/dialogs/scripted_dialogs.h"
 
 namespace veltra {
@@ -24,9 +32,18 @@ namespace {
 class RichToolbarTest : public ::testing::Test {
 protected:
     void SetUp() override {
+        for (const char* ext : {".dat", ".idx", ".blb"})
+            std::filesystem::copy_file(std::string(VELTRA_PROGRAM_DIR) + "/datamast" + ext,
+                                       Path((std::string("log") + ext).c_str()));
+        m_Table.SetTableName(Path("log.dat"));
+        m_Table.Open();
+        m_Source.SetDataSet(&m_Table);
+        m_Table.Insert();
         m_Window.setWindowTitle("toolbar");
         auto* layout = new QVBoxLayout(&m_Window);
-        m_Editor = new QTextEdit;
+        m_Editor = new TDBRichEdit;
+        m_Editor->SetDataSource(&m_Source);
+        m_Editor->SetDataField("Description");
         m_Toolbar = new TRichToolbar(m_Editor);
         layout->addWidget(m_Toolbar);
         layout->addWidget(m_Editor);
@@ -65,17 +82,27 @@ protected:
     QFont FontAt(int position) {
         return CharAt(position).font().resolve(m_Editor->document()->defaultFont());
     }
-    // Chooses `text` in a closed list with the arrow keys, as the keyboard does.
-    static void ChooseWithKeys(QComboBox* box, const QString& text) {
-        const int target = box->findText(text);
-        ASSERT_GE(target, 0) << text.toStdString();
-        box->setFocus();
-        while (box->currentIndex() != target)
-            QTest::keyClick(box, box->currentIndex() < target ? Qt::Key_Down : Qt::Key_Up);
+    // Chooses `text` from a list's drop-down: opened, the entry picked with
+    // the arrow keys, Return.
+    static void ChooseFromDropDown(QComboBox* box, const QString& text) {
+        const int row = box->findText(text);
+        ASSERT_GE(row, 0) << text.toStdString();
+        box->showPopup();  // what a click on its arrow does
+        QAbstractItemView* view = box->view();
+        ASSERT_TRUE(view->isVisible());
+        while (view->currentIndex().row() != row)
+            QTest::keyClick(view, view->currentIndex().row() < row ? Qt::Key_Down : Qt::Key_Up);
+        QTest::keyClick(view, Qt::Key_Return);
+        EXPECT_FALSE(view->isVisible());
     }
 
+    QTemporaryDir m_Dir;
+    std::string Path(const char* name) const { return m_Dir.filePath(name).toStdString(); }
+    TScriptedDialogs m_Dialogs;
+    TVeltraTable m_Table;
+    TDataSource m_Source;
     QWidget m_Window;
-    QTextEdit* m_Editor = nullptr;
+    TDBRichEdit* m_Editor = nullptr;
     TRichToolbar* m_Toolbar = nullptr;
 };
 
@@ -250,14 +277,15 @@ TEST_F(RichToolbarTest, KeyboardShortcutsClickTheButtons) {
 TEST_F(RichToolbarTest, ChoosingAFontNameOrSizeFormatsTheSelectionAndReturnsTheFocus) {
     AddRun("hello world", Format("Arial", 10, false, false, false));
     Select(6, 11);
-    ChooseWithKeys(m_Toolbar->FontName(), "Courier New");
+    Select(6, 11);
+    ChooseFromDropDown(m_Toolbar->FontName(), "Courier New");
     EXPECT_EQ(FontAt(7).family(), "Courier New");
     EXPECT_EQ(FontAt(1).family(), "Arial");
     EXPECT_TRUE(m_Editor->hasFocus());
     EXPECT_EQ(m_Toolbar->FontName()->currentText(), "Courier New");
 
     Select(0, 5);
-    ChooseWithKeys(m_Toolbar->FontSize(), "14");
+    ChooseFromDropDown(m_Toolbar->FontSize(), "14");
     EXPECT_EQ(FontAt(1).pointSizeF(), 14.0);
     EXPECT_EQ(FontAt(7).pointSizeF(), 10.0);
     EXPECT_TRUE(m_Editor->hasFocus());
@@ -265,7 +293,7 @@ TEST_F(RichToolbarTest, ChoosingAFontNameOrSizeFormatsTheSelectionAndReturnsTheF
 }
 
 TEST_F(RichToolbarTest, TheColourButtonAsksPresetWithTheCaretColourAndSetsTheChosenOne) {
-    TScriptedDialogs dialogs;
+    TScriptedDialogs& dialogs = m_Dialogs;
     AddRun("red", Format("Arial", 10, false, false, false));
     Select(0, 3);
     dialogs.AnswerColour(QColor(Qt::red)).AnswerColour(std::nullopt);
@@ -362,6 +390,22 @@ TEST_F(RichToolbarTest, ResettingTheEndFormatKeepsTheFormatOfALastParagraphWithT
     EXPECT_FALSE(empty.blockFormat().alignment() & Qt::AlignHCenter);
     EXPECT_EQ(empty.charFormat().fontPointSize(), 10.0);
     EXPECT_EQ(m_Editor->toPlainText(), "item\n");
+}
+
+TEST_F(RichToolbarTest, AnActionTheDatasetRefusesChangesNothing) {
+    AddRun("kept", Format("Arial", 10, false, false, false));
+    m_Table.Post();
+    m_Table.BeforeEdit = [](TDataSet&) { throw std::runtime_error("Record locked"); };
+    m_Dialogs.Answer().Answer();
+    Select(0, 4);
+    QTest::mouseClick(m_Toolbar->BoldButton(), Qt::LeftButton);
+    EXPECT_FALSE(m_Toolbar->BoldButton()->isChecked());
+    EXPECT_FALSE(FontAt(1).bold());
+    QTest::mouseClick(m_Toolbar->CenterButton(), Qt::LeftButton);
+    EXPECT_TRUE(m_Toolbar->LeftButton()->isChecked());
+    EXPECT_FALSE(m_Editor->document()->firstBlock().blockFormat().alignment() & Qt::AlignHCenter);
+    EXPECT_EQ(m_Dialogs.Messages(), (QStringList{"Record locked", "Record locked"}));
+    EXPECT_EQ(m_Table.State(), TDataSetState::Browse);
 }
 
 }  // namespace
