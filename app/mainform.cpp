@@ -72,8 +72,15 @@ Tmainform::Tmainform(QWidget* parent) : QMainWindow(parent) {
     m_LeftSplitter->setObjectName("Splitter1");
     m_LeftSplitter->addWidget(m_LeftPanel);
     m_LeftSplitter->addWidget(m_RightPanel);
+    // While no log is open the left panel keeps its width and the rest of
+    // the window shows its own background.
+    m_Filler = new QWidget(m_LeftSplitter);
+    m_Filler->setObjectName("filler");
+    m_LeftSplitter->addWidget(m_Filler);
+    m_LeftSplitter->setStretchFactor(0, 0);
     m_LeftSplitter->setStretchFactor(1, 1);
-    m_LeftSplitter->setSizes({140, 602});
+    m_LeftSplitter->setStretchFactor(2, 1);
+    m_LeftSplitter->setSizes({140, 602, 602});
     m_LeftSplitter->setChildrenCollapsible(false);
 
     auto* central = new QWidget(this);
@@ -101,6 +108,7 @@ void Tmainform::BuildTopBar() {
     m_TopPanel->setObjectName("toppanel");
     m_TopPanel->setAutoFillBackground(true);
     auto* sorting = new QLabel("Sorting", m_TopPanel);
+    sorting->setStyleSheet("QLabel { color: white; }");
     m_SortBox = new QComboBox(m_TopPanel);
     m_SortBox->setObjectName("ComboBox1");
     m_SortBox->setEditable(false);

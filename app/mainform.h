@@ -178,6 +178,7 @@ private:
     QSplitter* m_LeftSplitter = nullptr;
     QSplitter* m_RightSplitter = nullptr;
     QWidget* m_LeftPanel = nullptr;
+    QWidget* m_Filler = nullptr;
     QListWidget* m_LogList = nullptr;
     QWidget* m_RightPanel = nullptr;
     TDBGrid* m_Grid = nullptr;

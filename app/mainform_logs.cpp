@@ -99,6 +99,7 @@ void Tmainform::CloseLog() {
 }
 
 void Tmainform::table1AfterOpen() {
+    m_Filler->hide();
     m_RightPanel->show();
     m_TopPanel->show();
     m_EditCategories->setEnabled(true);
@@ -144,6 +145,7 @@ void Tmainform::table1BeforeClose() {
 
 void Tmainform::table1AfterClose() {
     m_RightPanel->hide();
+    m_Filler->show();
     m_TopPanel->hide();
     m_EditCategories->setEnabled(false);
     m_StatusBar->hide();
