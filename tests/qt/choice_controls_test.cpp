@@ -113,6 +113,18 @@ TEST_F(PickList, ReadOnlyTableRefusesChoosing) {
     EXPECT_EQ(Table.State(), TDataSetState::Browse);
 }
 
+TEST(PlainPickList, WithoutDataSourceItIsAPlainList) {
+    TDBComboBox list;
+    list.SetItems({"7", "8", "9"});
+    list.show();
+    list.setFocus();
+    QTest::keyClick(&list, Qt::Key_Down);
+    EXPECT_EQ(list.currentText(), "8");
+    list.SetReadOnly(true);
+    QTest::keyClick(&list, Qt::Key_Down);
+    EXPECT_EQ(list.currentText(), "8");
+}
+
 using RadioGroup = TQtTableTest;
 
 TEST_F(RadioGroup, ShowsTheValueAndAClickWritesItsValue) {

@@ -336,3 +336,27 @@ TEST_F(DateField, WithoutDataSourceItIsAPlainDateEntry) {
 
 }  // namespace
 }  // namespace veltra_test
+
+namespace veltra_test {
+namespace {
+
+TEST(PlainEntryField, WithoutDataSourceItIsAWritableEntry) {
+    TDBEdit password;
+    password.setMaxLength(10);
+    password.SetCharCase(TEditCharCase::Upper);
+    password.SetPasswordMasked(true);
+    password.show();
+    password.setFocus();
+    QTest::keyClicks(&password, "longsecret12");
+    EXPECT_FALSE(password.isReadOnly());
+    EXPECT_EQ(password.text(), "LONGSECRET") << "the caller's limit of 10 holds";
+    EXPECT_EQ(password.displayText(), "**********");
+    QTest::keyClick(&password, Qt::Key_Backspace);
+    EXPECT_EQ(password.text(), "LONGSECRE");
+    password.SetReadOnly(true);
+    QTest::keyClicks(&password, "x");
+    EXPECT_EQ(password.text(), "LONGSECRE");
+}
+
+}  // namespace
+}  // namespace veltra_test

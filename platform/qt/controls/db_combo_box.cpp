@@ -36,7 +36,7 @@ void TDBComboBox::SetEditable(bool editable) {
     setEditable(editable);
     if (editable) {
         connect(lineEdit(), &QLineEdit::textEdited, this, [this] {
-            if (!m_Showing) m_Link.Modified();
+            if (!m_Showing && Bound()) m_Link.Modified();
         });
     }
     ShowText(shown);
@@ -49,7 +49,7 @@ void TDBComboBox::SetReadOnly(bool readOnly) {
 }
 
 void TDBComboBox::SetItems(const QStringList& items) {
-    const QString shown = m_Link.IsModified() ? currentText() : QString();
+    const QString shown = m_Link.IsModified() || !Bound() ? currentText() : QString();
     m_Showing = true;
     clear();
     QStringList list = items;
@@ -60,7 +60,11 @@ void TDBComboBox::SetItems(const QStringList& items) {
     }
     addItems(list);
     m_Showing = false;
-    if (m_Link.IsModified()) {
+    if (!Bound()) {
+        // A plain list keeps the entry it showed when it is still there,
+        // and otherwise shows what a new list shows (its first entry).
+        if (const int index = findText(shown, Qt::MatchExactly); index >= 0) setCurrentIndex(index);
+    } else if (m_Link.IsModified()) {
         ShowText(shown);
     } else {
         ShowField();
@@ -87,6 +91,10 @@ void TDBComboBox::ShowText(const QString& text) {
 }
 
 void TDBComboBox::ShowField() {
+    if (!Bound()) {
+        UpdateReadOnly();
+        return;
+    }
     const TField* field = m_Link.Field();
     ShowText(field != nullptr ? QString::fromStdString(field->AsString()) : QString());
     UpdateReadOnly();
@@ -96,11 +104,14 @@ void TDBComboBox::WriteField() {
     if (TField* field = m_Link.Field()) field->SetAsString(currentText().toStdString());
 }
 
+bool TDBComboBox::Writable() const { return Bound() ? m_Link.CanModify() : !m_Link.ReadOnly(); }
+
 void TDBComboBox::UpdateReadOnly() {
-    if (isEditable()) lineEdit()->setReadOnly(!m_Link.CanModify());
+    if (isEditable()) lineEdit()->setReadOnly(!Writable());
 }
 
 bool TDBComboBox::BeginChange() {
+    if (!Bound()) return Writable();
     if (isEditable()) return BeginLineEditChange(m_Link, *lineEdit());
     bool ok = false;
     RunGuarded([&] { ok = m_Link.Edit(); });
@@ -108,7 +119,7 @@ bool TDBComboBox::BeginChange() {
 }
 
 void TDBComboBox::Chosen(int index) {
-    if (m_Showing) return;
+    if (m_Showing || !Bound()) return;
     const QString chosen = itemText(index);
     // Edit re-reads the record and shows it, which puts the old text back.
     if (!BeginChange()) {
@@ -120,7 +131,7 @@ void TDBComboBox::Chosen(int index) {
 }
 
 void TDBComboBox::showPopup() {
-    if (!m_Link.CanModify()) return;
+    if (!Writable()) return;
     QComboBox::showPopup();
 }
 
@@ -143,7 +154,7 @@ void TDBComboBox::keyPressEvent(QKeyEvent* event) {
     const bool moves = !opens && (key == Qt::Key_Up || key == Qt::Key_Down ||
                                   key == Qt::Key_PageUp || key == Qt::Key_PageDown ||
                                   (!isEditable() && (key == Qt::Key_Home || key == Qt::Key_End)));
-    if (moves && !m_Link.CanModify()) {
+    if (moves && !Writable()) {
         event->accept();
         return;
     }
@@ -151,7 +162,7 @@ void TDBComboBox::keyPressEvent(QKeyEvent* event) {
         event->accept();
         return;
     }
-    if (!isEditable() && !moves && IsTextChangingKey(event) && !m_Link.CanModify()) {
+    if (!isEditable() && !moves && IsTextChangingKey(event) && !Writable()) {
         event->accept();
         return;
     }

@@ -7,6 +7,7 @@
 // text is written into the field when the control loses focus or when the
 // record is posted; Esc with a pending change restores the field's text.
 // A sorted list keeps its items in alphabetical order without regard to case.
+// Without a data source it is a plain pick list (writable unless SetReadOnly).
 #pragma once
 
 #include <QComboBox>
@@ -51,6 +52,8 @@ protected:
     void showPopup() override;
 
 private:
+    bool Bound() const { return m_Link.DataSource() != nullptr; }
+    bool Writable() const;
     void ShowField();
     void ShowText(const QString& text);
     void WriteField();

@@ -33,7 +33,7 @@ TDBEdit::TDBEdit(QWidget* parent) : QLineEdit(parent) {
     m_Link.OnUpdateData = [this] { WriteField(); };
     connect(this, &QLineEdit::textEdited, this, [this] {
         ApplyCharCase();
-        m_Link.Modified();
+        if (Bound()) m_Link.Modified();
     });
     ShowField();
 }
@@ -73,6 +73,11 @@ void TDBEdit::SetPasswordMasked(bool masked) {
 }
 
 void TDBEdit::ShowField() {
+    if (!Bound()) {
+        // A plain entry keeps its text and length limit.
+        UpdateReadOnly();
+        return;
+    }
     const TField* field = m_Link.Field();
     const int maxLen = field != nullptr && field->Kind() == TFieldKind::String ? field->Size() : 32767;
     setMaxLength(maxLen > 0 ? maxLen : 32767);
@@ -88,7 +93,7 @@ void TDBEdit::WriteField() {
     if (TField* field = m_Link.Field()) field->SetAsString(text().toStdString());
 }
 
-void TDBEdit::UpdateReadOnly() { QLineEdit::setReadOnly(!m_Link.CanModify()); }
+void TDBEdit::UpdateReadOnly() { QLineEdit::setReadOnly(Bound() ? !m_Link.CanModify() : m_OwnReadOnly); }
 
 void TDBEdit::ApplyCharCase() {
     if (m_CharCase == TEditCharCase::Normal) return;
@@ -100,7 +105,7 @@ void TDBEdit::ApplyCharCase() {
     setCursorPosition(pos);
 }
 
-bool TDBEdit::BeginChange() { return BeginLineEditChange(m_Link, *this); }
+bool TDBEdit::BeginChange() { return Bound() ? BeginLineEditChange(m_Link, *this) : !m_OwnReadOnly; }
 
 void TDBEdit::keyPressEvent(QKeyEvent* event) {
     if (event->key() == Qt::Key_Escape && m_Link.IsModified()) {

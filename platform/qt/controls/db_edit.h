@@ -9,6 +9,10 @@
 // is read-only. A text field limits the length to the field's size.
 // A write that fails (a text that does not convert) is shown in the error box
 // and the focus returns to the control.
+//
+// Without a data source the control is a plain entry field (a login's
+// password, a prompt): writable unless SetReadOnly, with the length limit
+// the caller sets, the forced case and the mask.
 #pragma once
 
 #include <QLineEdit>
@@ -52,6 +56,7 @@ protected:
     void inputMethodEvent(QInputMethodEvent* event) override;
 
 private:
+    bool Bound() const { return m_Link.DataSource() != nullptr; }
     void ShowField();
     void WriteField();
     void UpdateReadOnly();
