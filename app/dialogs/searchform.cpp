@@ -138,11 +138,22 @@ void Tsearchform::ShowProgress(qint64 searched, qint64 total) {
     emit Progress(searched, total);
 }
 
+bool Tsearchform::StepForward() {
+    if (!m_Table.Eof()) return m_Table.MoveBy(1) == 1;
+    // The end flag can be left over from an earlier walk to the end after a
+    // key search brought the cursor back (a key search does not clear it);
+    // the position in the view tells whether a ticket really follows.
+    const int64_t n = m_Table.RecNo();
+    if (n <= 0 || n >= m_Table.RecordCount()) return false;
+    m_Table.SetRecNo(n + 1);
+    return true;
+}
+
 bool Tsearchform::Search(TStart start, const QString& text, qint64 total) {
     if (m_Table.IsEmpty()) return false;
     // Find Next on the last ticket of the view has no ticket after it: it
     // finds nothing rather than testing the current ticket again.
-    if (start == TStart::Next && m_Table.MoveBy(1) == 0) return false;
+    if (start == TStart::Next && !StepForward()) return false;
     QElapsedTimer sinceEvents;
     sinceEvents.start();
     for (qint64 searched = 1;; ++searched) {
@@ -155,7 +166,7 @@ bool Tsearchform::Search(TStart start, const QString& text, qint64 total) {
             sinceEvents.restart();
             if (m_Stop) return false;
         }
-        if (m_Table.MoveBy(1) == 0) return false;
+        if (!StepForward()) return false;
     }
 }
 

@@ -81,6 +81,8 @@ class Tsearchform : public QDialog {
     // Searches from the cursor; true when the cursor stands on a match.
     bool Search(TStart start, const QString& text, qint64 total);
     bool Matches(const QString& text);
+    // Moves to the next ticket of the view; false at its end.
+    bool StepForward();
     QString Comparable(const QString& s) const;
     void ReturnTo(const std::string& id, const std::string& indexName);
     void ShowProgress(qint64 searched, qint64 total);
