@@ -7,6 +7,7 @@
 // the offscreen platform unless QT_QPA_PLATFORM says otherwise.
 #include <QApplication>
 #include <QDir>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QPainter>
 #include <QPixmap>
