@@ -230,8 +230,11 @@ TEST_F(DetailPrintTest, TheChoiceDialogKeepsSummaryOnlyAndPicksTheSummary) {
     AddTickets({{.Title = "Jammed"}});
     EXPECT_EQ(m_Choice.windowTitle(), "Print All Records");
     EXPECT_TRUE(m_Choice.SummaryOnly());
-    // Checked: the summary (landscape) is printed.
+    EXPECT_TRUE(m_Choice.windowFlags() & Qt::CustomizeWindowHint);
+    EXPECT_FALSE(m_Choice.windowFlags() & (Qt::WindowCloseButtonHint | Qt::WindowMinMaxButtonsHint));
+    // Checked: the summary (landscape) is printed; Return is OK.
     m_Dialogs.Drive([](QDialog& d) {
+        EXPECT_EQ(d.minimumSize(), d.maximumSize());
         QTest::keyClick(&d, Qt::Key_Return);
     });
     m_Path = ExpectPdfOffer("summary.pdf");
