@@ -6,7 +6,7 @@
 #include "app/cboxform.h"
 #include "app/delfileform.h"
 #include "app/editcategoryform.h"
-#include "app/editform.h"
+#include "app/edit/editform.h"
 #include "app/faqform.h"
 #include "app/getdateform.h"
 #include "app/mainform.h"

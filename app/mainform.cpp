@@ -10,16 +10,16 @@
 #include <QScreen>
 #include <QSplitter>
 #include <QStatusBar>
-#include <QTextEdit>
 #include <QVBoxLayout>
 
-#include "app/editform.h"
+#include "app/edit/editform.h"
 #include "app/forms.h"
 #include "app/program_folder.h"
 #include "platform/qt/app/application.h"
 #include "platform/qt/app/hints.h"
 #include "platform/qt/controls/db_grid.h"
 #include "platform/qt/controls/db_navigator.h"
+#include "platform/qt/controls/db_rich_edit.h"
 #include "platform/qt/dialogs/dialogs.h"
 #include "platform/qt/help/help_viewer.h"
 #include "users/getuserform2.h"
@@ -190,12 +190,12 @@ void Tmainform::BuildRightPanel() {
     SetHint(m_Grid,
             "Click and drag column headers to move or resize.  Double click highlighted "
             "record to edit.");
-    // The read-only text pane; it shows the ticket's rich text once the
-    // data-aware rich-text control is bound here.
-    m_TextPane = new QTextEdit(m_RightPanel);
+    // The read-only text pane: the current ticket's "All" or "Description".
+    m_TextPane = new TDBRichEdit(m_RightPanel);
     m_TextPane->setObjectName("DBRichEdit1");
     m_TextPane->setAccessibleName("Ticket text");
-    m_TextPane->setReadOnly(true);
+    m_TextPane->SetReadOnly(true);
+    m_TextPane->SetDataSource(&m_DataSource);
     m_TextPane->setStyleSheet("QTextEdit { background: white; color: black; }");
     SetHint(m_TextPane, "Click edit button to edit this text");
     m_RightSplitter = new QSplitter(Qt::Vertical, m_RightPanel);
@@ -217,12 +217,10 @@ void Tmainform::BuildRightPanel() {
                                     TNavigateButton::Edit});
     m_Navigator->SetCaption(TNavigateButton::Insert, "Submit");
     m_Navigator->SetConfirmDelete(true);
-    // The navigator step: the ticket commands add theirs; after every click
-    // the rights and the status bar follow the current ticket.
-    m_Navigator->OnClick = [this](TNavigateButton) {
-        setaccess();
-        showstatus();
-    };
+    // The navigator step runs after the button's own table action.
+    m_Navigator->OnClick = [this](TNavigateButton button) { navigator1Click(button); };
+    connect(m_Grid, &TDBGrid::doubleClicked, this,
+            [this] { RunGuarded([this] { DBGrid1DblClick(); }); });
     m_CloseQuery = new QPushButton("Close Query", bottom);
     m_CloseQuery->setObjectName("closequerybtn");
     SetHint(m_CloseQuery, "Closes the current query and displays all records");
@@ -245,6 +243,8 @@ void Tmainform::BuildRightPanel() {
     m_Table.BeforeClose = [this](TDataSet&) { table1BeforeClose(); };
     m_Table.AfterClose = [this](TDataSet&) { table1AfterClose(); };
     m_Table.AfterScroll = [this](TDataSet&) { table1AfterScroll(); };
+    m_Table.BeforeEdit = [this](TDataSet&) { table1BeforeEdit(); };
+    m_Table.BeforePost = [this](TDataSet&) { table1BeforePost(); };
     m_DataSource.OnStateChange = [this](TDataSource&) { showstatus(); };
 }
 
@@ -336,6 +336,13 @@ void Tmainform::EndProgram() {
 
 void Tmainform::BindTextPane() {
     m_TextPaneField = m_PrintHistory->isChecked() ? "All" : "Description";
+    m_TextPane->SetDataField(m_TextPaneField);
+}
+
+void Tmainform::changeEvent(QEvent* event) {
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::ActivationChange && isActiveWindow())
+        RunGuarded([this] { RefreshIfChangedOnDisk(); });
 }
 
 QString Tmainform::StatusPanel(int i) const { return m_StatusPanels[i]->text(); }

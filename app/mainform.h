@@ -27,6 +27,7 @@
 #include <functional>
 #include <memory>
 
+#include "app/history/ticket_history.h"
 #include "engine/veltra_table.h"
 #include "platform/dataset.h"
 
@@ -45,6 +46,8 @@ namespace veltra {
 
 class TDBGrid;
 class TDBNavigator;
+class TDBRichEdit;
+enum class TNavigateButton;
 
 class Tmainform : public QMainWindow {
     Q_OBJECT
@@ -91,7 +94,7 @@ public:
     QComboBox* ComboBox1() const { return m_SortBox; }
     TDBGrid* DBGrid1() const { return m_Grid; }
     // The text pane and the ticket field it shows ("All" or "Description").
-    QTextEdit* DBRichEdit1() const { return m_TextPane; }
+    TDBRichEdit* DBRichEdit1() const { return m_TextPane; }
     const QString& TextPaneField() const { return m_TextPaneField; }
     TDBNavigator* navigator1() const { return m_Navigator; }
     QPushButton* closequerybtn() const { return m_CloseQuery; }
@@ -118,6 +121,7 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    void changeEvent(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
 private:
@@ -146,6 +150,16 @@ private:
     void WebClick();
     void AboutClick();
 
+    // mainform_tickets.cpp
+    void navigator1Click(TNavigateButton button);
+    void DBGrid1DblClick();
+    void SubmitStep();
+    void EditStep();
+    void SetToday(TField& field);
+    void table1BeforeEdit();
+    void table1BeforePost();
+    void RefreshIfChangedOnDisk();
+
     // mainform_logs.cpp
     void CreateNewLogClick();
     void EditCategoriesClick();
@@ -167,6 +181,7 @@ private:
     bool m_Ended = false;
     int m_NavigatorWidth = 0;
     QStringList m_HistoryFields;
+    TTicketHistory m_History;
     QString m_SortOrder = "ID";
 
     QWidget* m_TopPanel = nullptr;
@@ -182,7 +197,7 @@ private:
     QListWidget* m_LogList = nullptr;
     QWidget* m_RightPanel = nullptr;
     TDBGrid* m_Grid = nullptr;
-    QTextEdit* m_TextPane = nullptr;
+    TDBRichEdit* m_TextPane = nullptr;
     QString m_TextPaneField;
     TDBNavigator* m_Navigator = nullptr;
     QPushButton* m_CloseQuery = nullptr;

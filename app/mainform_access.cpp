@@ -1,6 +1,6 @@
 // The main window's rights: reading the current user's group once
 // (getaccesslevel) and applying it to the current ticket (setaccess).
-#include "app/editform.h"
+#include "app/edit/editform.h"
 #include "app/forms.h"
 #include "app/mainform.h"
 #include "app/program_folder.h"

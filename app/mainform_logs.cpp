@@ -10,7 +10,7 @@
 
 #include "app/delfileform.h"
 #include "app/editcategoryform.h"
-#include "app/editform.h"
+#include "app/edit/editform.h"
 #include "app/forms.h"
 #include "app/log_files.h"
 #include "app/mainform.h"

@@ -4,7 +4,7 @@
 #include <QPushButton>
 #include <QTest>
 
-#include "app/editform.h"
+#include "app/edit/editform.h"
 #include "app/mainform.h"
 #include "engine/veltra_table.h"
 #include "platform/qt/controls/db_combo_box.h"
