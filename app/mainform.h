@@ -150,6 +150,10 @@ private:
     void WebClick();
     void AboutClick();
 
+    // mainform_columns.cpp
+    void buildcolumsmenu();
+    void ColumnItemClick(QAction* item);
+
     // mainform_tickets.cpp
     void navigator1Click(TNavigateButton button);
     void DBGrid1DblClick();

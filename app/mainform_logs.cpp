@@ -119,6 +119,7 @@ void Tmainform::table1AfterOpen() {
     m_SortBox->setCurrentIndex(selected);
     m_Table.SetIndexName(selected >= 0 ? m_SortBox->itemText(selected).toStdString() : "");
     m_Table.First();
+    buildcolumsmenu();
     LoadCategories();
     setaccess();
     showstatus();

@@ -2,6 +2,7 @@
 // and Edit on the navigator and a double click on the grid open the edit
 // window; OK stores the ticket with its change history, which the text pane
 // shows; a colleague's change shows when the window is activated again.
+#include <QMenu>
 #include <QPushButton>
 #include <QTest>
 
@@ -139,6 +140,37 @@ TEST_F(TicketsTest, AColleaguesChangeShowsWhenTheWindowIsActivated) {
     QApplication::setActiveWindow(nullptr);
     QApplication::setActiveWindow(&Main());
     EXPECT_EQ(Field("Title"), "Changed elsewhere");
+}
+
+TEST_F(TicketsTest, ColumnsMenuShowsAndHidesGridColumns) {
+    StartWithLog("Managers", {{"Jam", "gus", ""}});
+    QMenu& menu = *Main().columnsmenu();
+    EXPECT_TRUE(menu.isEnabled());
+    QStringList captions, unchecked;
+    for (QAction* item : menu.actions()) {
+        captions << item->text();
+        if (!item->isChecked()) unchecked << item->text();
+    }
+    EXPECT_EQ(captions, (QStringList{"ID", "Title", "Submitter", "Submit date", "State", "Priority",
+                                     "Close date", "Category", "Owner", "Other", "Last update"}));
+    EXPECT_EQ(unchecked, (QStringList{"Other", "Last update"}));
+
+    auto visible = [&](const QString& field) {
+        for (const TGridColumn& column : Main().DBGrid1()->Columns())
+            if (column.FieldName == field) return column.Visible;
+        return false;
+    };
+    QAction* title = menu.actions()[1];
+    title->trigger();
+    EXPECT_FALSE(title->isChecked());
+    EXPECT_FALSE(visible("Title"));
+    menu.actions()[9]->trigger();  // Other
+    EXPECT_TRUE(visible("Other"));
+    title->trigger();
+    EXPECT_TRUE(visible("Title"));
+    // Closing the log disables the menu.
+    Main().CloseLog();
+    EXPECT_FALSE(menu.isEnabled());
 }
 
 }  // namespace
