@@ -141,11 +141,12 @@ std::optional<QColor> TScriptedDialogs::ChooseColour(QWidget*, const QColor& ini
     return step->Colour;
 }
 
-std::optional<QString> TScriptedDialogs::OpenFileName(QWidget*, const QString& caption,
-                                                      const QString& folder, const QString& filter,
-                                                      const QString&) {
+std::optional<QString> TScriptedDialogs::FileRequest(TDialogRequest::TWhat what,
+                                                     const QString& caption,
+                                                     const QString& folder,
+                                                     const QString& filter) {
     TDialogRequest request;
-    request.What = TDialogRequest::TWhat::OpenFile;
+    request.What = what;
     request.Caption = caption;
     request.Default = folder;
     request.Filter = filter;
@@ -154,17 +155,16 @@ std::optional<QString> TScriptedDialogs::OpenFileName(QWidget*, const QString& c
     return step->Text;
 }
 
+std::optional<QString> TScriptedDialogs::OpenFileName(QWidget*, const QString& caption,
+                                                      const QString& folder, const QString& filter,
+                                                      const QString&) {
+    return FileRequest(TDialogRequest::TWhat::OpenFile, caption, folder, filter);
+}
+
 std::optional<QString> TScriptedDialogs::SaveFileName(QWidget*, const QString& caption,
                                                       const QString& folder, const QString& filter,
                                                       const QString&) {
-    TDialogRequest request;
-    request.What = TDialogRequest::TWhat::SaveFile;
-    request.Caption = caption;
-    request.Default = folder;
-    request.Filter = filter;
-    const std::optional<TStep> step = Take(request.What, request);
-    if (!step) return std::nullopt;
-    return step->Text;
+    return FileRequest(TDialogRequest::TWhat::SaveFile, caption, folder, filter);
 }
 
 QStringList TScriptedDialogs::FontNames() {

@@ -103,6 +103,9 @@ private:
     // as unexpected and returns nullopt.
     std::optional<TStep> Take(TDialogRequest::TWhat what, const TDialogRequest& request);
     static QString Describe(const TDialogRequest& request);
+    // An open or save dialog's request, answered by its step's path.
+    std::optional<QString> FileRequest(TDialogRequest::TWhat what, const QString& caption,
+                                       const QString& folder, const QString& filter);
 
     std::deque<TStep> m_Steps;
     std::vector<TDialogRequest> m_Requests;
