@@ -19,6 +19,7 @@ const char* const kUsageText =
     "  vltable update TABLE --id N         (one JSON object on stdin)\n"
     "  vltable delete TABLE --id N\n"
     "  vltable verify TABLE\n"
+    "  vltable repair TABLE                (backup beside the table, then rebuild; one line per repair)\n"
     "  vltable hold TABLE --id N --seconds S\n"
     "options for every command: --exclusive, --read-only, --lock-retry N, --lock-wait MS\n";
 
@@ -35,6 +36,7 @@ const std::map<std::string, std::set<std::string>> kCommandOptions{
     {"update", {"--id"}},
     {"delete", {"--id"}},
     {"verify", {}},
+    {"repair", {}},
     {"hold", {"--id", "--seconds"}},
 };
 
