@@ -1,4 +1,5 @@
 #include "data_file.h"
+#include "journal.h"
 
 #include <algorithm>
 #include <cstring>
@@ -45,7 +46,12 @@ void TDataFile::OpenTable() {
     m_Current = nullptr;
     try {
         SetWriteThrough(m_ForceBufferFlush);
+        // A change that a dead writer left half-written is undone before
+        // anything of the table is read.
+        const std::string dataPath = ResolveExistingPath(FileName());
+        if (!ReadOnly()) UndoJournalWithOwnLocks(dataPath, m_ForceBufferFlush);
         Open();
+        m_JournalPath = JournalPathFor(ActualPath());
         ReadHeader();
         if (m_Header[dh::Version] != kFileVersion) Raise(ecWrongVersion);
         if (LanguageID() != 0 && !IsLocaleInstalled(MakeLcid(LanguageID(), SortID())))
@@ -514,16 +520,39 @@ void TDataFile::WriteRecords(const std::vector<TRecord*>& records) {
 
 // ---------------------------------------------------------------- write-back
 
+// The flush is collected first and then written through the rollback
+// journal, so that it reaches the three files whole or not at all.
 void TDataFile::FlushBuffers(bool forceHeader) {
     if (!m_Active || ReadOnly() || m_ChangeDepth > 0) return;
-    m_Cache.WriteDirty();
-    WriteHeader(forceHeader);
-    m_Index->FlushPages();
-    m_Index->WriteHeader(false);
-    if (TBlobFile* blob = BlobFile()) {
-        blob->FlushBlocks();
-        blob->WriteHeader(false);
+    const TTableFiles files = TableFiles();
+    TWriteBatch batch;
+    {
+        struct TDefer {
+            const TTableFiles& Files;
+            TDefer(const TTableFiles& files, TWriteBatch& batch) : Files(files) {
+                for (size_t i = 0; i < Files.size(); ++i)
+                    if (Files[i]) Files[i]->DeferWrites(&batch, int(i));
+            }
+            ~TDefer() {
+                for (TFileHandler* f : Files)
+                    if (f) f->DeferWrites(nullptr, 0);
+            }
+        } defer(files, batch);
+        m_Cache.WriteDirty();
+        WriteHeader(forceHeader);
+        m_Index->FlushPages();
+        m_Index->WriteHeader(false);
+        if (TBlobFile* blob = BlobFile()) {
+            blob->FlushBlocks();
+            blob->WriteHeader(false);
+        }
     }
+    if (!batch.Empty()) WriteThroughJournal(m_JournalPath, files, batch, m_ForceBufferFlush);
+}
+
+TTableFiles TDataFile::TableFiles() {
+    TBlobFile* blob = BlobFile();
+    return {this, m_Index.get(), blob && blob->IsOpen() ? blob : nullptr};
 }
 
 void TDataFile::DiscardBuffers() {

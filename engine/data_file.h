@@ -23,6 +23,7 @@
 #include "file_handler.h"
 #include "index_filter.h"
 #include "index_file.h"
+#include "journal.h"
 #include "record_cache.h"
 #include "table_format.h"
 
@@ -316,6 +317,8 @@ private:
     void ReleasePhaseLocks(bool write);
     // Forgets everything cached after another process changed the table.
     void ForgetCachedState(bool blobChanged);
+    // The three open files, for the journal (the BLOB file only when open).
+    TTableFiles TableFiles();
 
     std::array<uint8_t, kDataHeaderSize> m_Header{};
     std::vector<TFieldDescriptor> m_Descriptors;
@@ -329,6 +332,7 @@ private:
     bool m_Active = false;
     bool m_StrictChangeDetection = false;
     bool m_ForceBufferFlush = false;
+    std::string m_JournalPath;  // beside the data file; set at open
     uint8_t m_LockRetryCount = 15;
     uint16_t m_LockWaitTime = 100;
     size_t m_RecordCacheBytes = 0;

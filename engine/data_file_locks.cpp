@@ -4,6 +4,7 @@
 
 #include "data_file.h"
 #include "errors.h"
+#include "journal.h"
 #include "lock_protocol.h"
 
 namespace veltra {
@@ -19,6 +20,14 @@ bool TDataFile::BeginRead() {
         Raise(ecLockFailure);
     }
     m_ReadPhase = true;
+    // Under a read lock no writer is at work, so a journal found now was
+    // left by one that died: undo it with write locks of this phase's own.
+    if (JournalExists(m_JournalPath)) {
+        EndRead();
+        UndoJournalWithOwnLocks(ActualPath(), m_ForceBufferFlush);
+        BeginRead();
+        return true;
+    }
     return DetectChanges();
 }
 
@@ -52,6 +61,9 @@ void TDataFile::BeginWrite() {
         Raise(ecLockFailure);
     }
     m_WritePhase = true;
+    // The last moment before this process could write over a change that a
+    // dead writer left half-written.
+    if (JournalExists(m_JournalPath)) UndoJournal(m_JournalPath, TableFiles(), m_ForceBufferFlush);
     DetectChanges();
 }
 

@@ -1,4 +1,5 @@
 #include "file_handler.h"
+#include "journal.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -271,6 +272,11 @@ void TFileHandler::Write(const void* buffer, size_t count) {
             StoreOsError(errno);
             Raise(ecWriteError);
         }
+        return;
+    }
+    if (m_Batch) {
+        m_Batch->Add(m_BatchFile, m_Position, buffer, count);
+        m_Position += int64_t(count);
         return;
     }
     size_t done = 0;

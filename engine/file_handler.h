@@ -62,6 +62,8 @@
 
 namespace veltra {
 
+struct TWriteBatch;
+
 // Byte of the sharing-mode lock; above the protocol's highest byte 0x7FFFFFFF.
 constexpr int64_t kShareLockOffset = 0x80000000LL;
 
@@ -142,6 +144,14 @@ public:
     // when the descriptor could only be opened for reading). Returns false
     // when refused or failed; no error is raised.
     bool LockRange(int64_t offset, int64_t length);
+    // While `batch` is set, Write does not reach the file: each write is
+    // added to the batch as file number `fileNo` and the position moves on
+    // as if it had been written (journal.h). A truncation (Write of 0 bytes)
+    // is never deferred. nullptr writes through again.
+    void DeferWrites(TWriteBatch* batch, int fileNo) {
+        m_Batch = batch;
+        m_BatchFile = fileNo;
+    }
     bool UnlockRange(int64_t offset, int64_t length);
     bool FileExists() const;
 
@@ -170,6 +180,8 @@ private:
     bool m_FdWritable = false;
     int m_Fd = -1;
     int64_t m_Position = 0;
+    TWriteBatch* m_Batch = nullptr;
+    int m_BatchFile = 0;
 };
 
 }  // namespace veltra
