@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <random>
@@ -315,6 +316,8 @@ TEST_F(VltableTest, UsageAndEngineErrorsHaveTheirExitStatuses) {
         {{"dump", table, "--index", "Nope"}, 3, "Veltra Engine Error # 10022"},
         {{"dump", table, "--fields", "Nope"}, 3, "Nope"},
         {{"create", table, "--schema", dir / "schema.json"}, 3, "already exists"},
+        {{"repair", table, "--exclusive"}, 2, "repair opens the table exclusively"},
+        {{"repair", dir / "missing"}, 3, "Veltra Engine Error # 11010"},
     };
     for (const TCase& c : cases) {
         std::vector<std::string> args = c.Args;
@@ -438,6 +441,76 @@ TEST_F(VltableDamageTest, VerifyNamesEachPlantedDamageAndChangesNothing) {
         EXPECT_EQ(ReadFileBytes(table), data) << c.What;
         EXPECT_EQ(ReadFileBytes(IndexPathOf(table)), index) << c.What;
         EXPECT_EQ(ReadFileBytes(BlobPathOf(table)), blobs) << c.What;
+    }
+}
+
+TEST_F(VltableDamageTest, RepairBacksUpMendsEachPlantedDamageAndVerifiesClean) {
+    struct TCase {
+        const char* What;
+        std::function<void()> Plant;
+        const char* Expected;        // a distinctive part of repair's stdout
+        int EmptiedNote = 0;         // the ID whose Note the repair empties
+        int Lost = 0;                // the ID of a record that is not readable
+    } cases[] = {
+        {"broken sibling link", [&] { SetI32(index, size_t(FirstNameLeaf()) + 7, 0); }, "indexes built again"},
+        {"record missing from an index", [&] { data.at(RecordAt(7) + kRecordNameAt) = 'X'; }, "indexes built again"},
+        {"BLOB block in two chains",
+         [&] { SetI32(data, RecordAt(2) + kRecordNoteAt, I32(data, RecordAt(1) + kRecordNoteAt)); },
+         "record 2 (ID 2) field 3 (Note): BLOB block", 2},
+        {"wrong record count", [&] { SetI32(index, 3974, I32(index, 3974) + 5); },
+         "index file: the header counted 305 active records, the data file holds 300"},
+        {"leaked BLOB blocks", [&] { blobs.resize(blobs.size() + 3 * 512, 0); }, "3 blocks in no sound chain"},
+        {"truncated data file", [&] { data.resize(data.size() - 3); },
+         "record 300 (ID 300): the last slot was written only in part (33 of 36 bytes); kept, with Note null",
+         kRecords},
+        {"data file cut inside the last record header", [&] { data.resize(RecordAt(kRecords) + 3); },
+         "unreadable (its record header is incomplete): dropped", 0, kRecords},
+        {"truncated BLOB file", [&] { blobs.resize(blobs.size() - 700); }, "the field is emptied", kRecords},
+    };
+    const auto cleanData = data, cleanIndex = index, cleanBlobs = blobs;
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.What);
+        data = cleanData;
+        index = cleanIndex;
+        blobs = cleanBlobs;
+        c.Plant();
+        WriteFileBytes(table, data);
+        WriteFileBytes(IndexPathOf(table), index);
+        WriteFileBytes(BlobPathOf(table), blobs);
+        ASSERT_EQ(RunTool({"verify", table}).Status, 1);
+
+        const TToolResult r = RunTool({"repair", table});
+        EXPECT_EQ(r.Status, 0) << r.Out << r.Err;
+        EXPECT_NE(r.Out.find(c.Expected), std::string::npos) << r.Out;
+        ASSERT_EQ(r.Out.rfind("backup: ", 0), 0u) << r.Out;
+        const std::string folder = r.Out.substr(8, r.Out.find('\n') - 8);
+        auto backupOf = [&](const std::string& path) {
+            return ReadFileBytes(folder + "/" + std::filesystem::path(path).filename().string());
+        };
+        EXPECT_EQ(backupOf(table), data);
+        EXPECT_EQ(backupOf(IndexPathOf(table)), index);
+        EXPECT_EQ(backupOf(BlobPathOf(table)), blobs);
+        std::filesystem::remove_all(folder);
+
+        const TToolResult v = RunTool({"verify", table});
+        EXPECT_EQ(v.Status, 0) << v.Out;
+        // Every readable record with its values; only the broken BLOB emptied.
+        std::map<int, json> rows;
+        for (const json& row : Dump()) rows[row["ID"].get<int>()] = row;
+        EXPECT_EQ(rows.size(), size_t(kRecords - (c.Lost ? 1 : 0)));
+        for (int i = 1; i <= kRecords; ++i) {
+            if (i == c.Lost) continue;
+            char name[32];
+            std::snprintf(name, sizeof name, "name%03d", i);
+            const std::string expectedName = std::string(c.What) == "record missing from an index" && i == 7
+                                                 ? std::string("X") + (name + 1)
+                                                 : name;
+            ASSERT_TRUE(rows.count(i)) << "ID " << i;
+            EXPECT_EQ(rows[i]["Name"], expectedName) << "ID " << i;
+            const json note = rows[i]["Note"];
+            if (i == c.EmptiedNote) EXPECT_TRUE(note.is_null() || note == "") << "ID " << i << ": " << note;
+            else EXPECT_EQ(note, std::string(size_t(300 + i), char('a' + i % 26))) << "ID " << i;
+        }
     }
 }
 

@@ -9,6 +9,7 @@
 
 #include "engine/errors.h"
 #include "engine/index_file.h"
+#include "engine/session.h"
 #include "engine/table_repair.h"
 #include "engine/table_verifier.h"
 #include "schema_json.h"
@@ -323,6 +324,7 @@ int Verify(const TOptions& o) {
 int Repair(const TOptions& o) {
     if (o.Exclusive || o.ReadOnly || o.LockRetry || o.LockWait)
         throw EUsage("repair opens the table exclusively and takes no lock options");
+    EngineStartup();
     const TRepairReport report = RepairTable(o.Table);
     Out("backup: " + report.BackupFolder + "\n");
     for (const auto& line : report.Repairs) Out(line + "\n");
