@@ -22,7 +22,10 @@ namespace veltra {
 namespace {
 
 constexpr char kMagic[8] = {'V', 'L', 'J', 'R', 'N', 'L', '0', '1'};
-constexpr size_t kHeaderSize = 56;
+constexpr size_t kHeaderSize = 64;
+// The start of the data file (its header) before and after the change tells
+// the journal's table from a new one that took the same inode.
+constexpr size_t kIdentityBytes = 128;
 constexpr size_t kEntryHeaderSize = 16;
 constexpr size_t kChecksumSize = 8;
 
@@ -83,6 +86,7 @@ struct TSavedRange {
 
 struct TParsedJournal {
     TFileIdentity Data;
+    std::vector<uint8_t> HeadBefore, HeadAfter;
     std::array<int64_t, 3> Lengths{};
     std::vector<TSavedRange> Ranges;
 };
@@ -97,7 +101,11 @@ bool ParseJournal(const std::vector<uint8_t>& image, TParsedJournal& out) {
     const uint32_t count = GetU32(&image[8]);
     out.Data = {GetU64(&image[16]), GetU64(&image[24])};
     for (size_t i = 0; i < 3; ++i) out.Lengths[i] = GetI64(&image[32 + 8 * i]);
-    size_t at = kHeaderSize;
+    const size_t head = GetU32(&image[56]);
+    if (head > kIdentityBytes || body - kHeaderSize < 2 * head) return false;
+    out.HeadBefore.assign(image.begin() + kHeaderSize, image.begin() + long(kHeaderSize + head));
+    out.HeadAfter.assign(image.begin() + long(kHeaderSize + head), image.begin() + long(kHeaderSize + 2 * head));
+    size_t at = kHeaderSize + 2 * head;
     for (uint32_t e = 0; e < count; ++e) {
         if (body - at < kEntryHeaderSize) return false;
         TSavedRange r;
@@ -111,6 +119,21 @@ bool ParseJournal(const std::vector<uint8_t>& image, TParsedJournal& out) {
         out.Ranges.push_back(r);
     }
     return at == body;
+}
+
+// Whether the journal belongs to the table of `data`: the same file, whose
+// start holds, byte by byte, what it held before the change or what the
+// change wrote there (a write cut short leaves a mix of the two). A table
+// deleted and made again under the same name may reuse the inode, but its
+// header (its last-update time above all) differs.
+bool SameTable(const TParsedJournal& j, TFileHandler& data) {
+    const TFileIdentity id = IdentityOf(data.ActualPath());
+    if (id.Device != j.Data.Device || id.Inode != j.Data.Inode) return false;
+    std::vector<uint8_t> head(j.HeadBefore.size());
+    if (!head.empty() && data.ReadAt(0, head.data(), head.size(), true) != head.size()) return false;
+    for (size_t i = 0; i < head.size(); ++i)
+        if (head[i] != j.HeadBefore[i] && head[i] != j.HeadAfter[i]) return false;
+    return true;
 }
 
 // Puts the saved bytes back, cuts each file to its saved length and raises
@@ -196,6 +219,18 @@ void WriteThroughJournal(const std::string& journalPath, const TTableFiles& file
         if (files[i] && files[i]->IsOpen()) lengths[i] = files[i]->GetSize();
         PutI64(&image[32 + 8 * i], lengths[i]);
     }
+    // The data file's start as it is and as the change leaves it.
+    std::vector<uint8_t> headBefore(size_t(std::clamp<int64_t>(lengths[0], 0, kIdentityBytes)));
+    if (!headBefore.empty()) files[0]->ReadAt(0, headBefore.data(), headBefore.size());
+    std::vector<uint8_t> headAfter = headBefore;
+    for (const TWriteBatch::TWrite& w : batch.Writes) {
+        if (w.File != 0) continue;
+        for (size_t i = 0; i < w.Bytes.size() && w.Offset + int64_t(i) < int64_t(headAfter.size()); ++i)
+            if (w.Offset + int64_t(i) >= 0) headAfter[size_t(w.Offset) + i] = w.Bytes[i];
+    }
+    PutU32(&image[56], uint32_t(headBefore.size()));
+    image.insert(image.end(), headBefore.begin(), headBefore.end());
+    image.insert(image.end(), headAfter.begin(), headAfter.end());
     for (const TWriteBatch::TWrite& w : batch.Writes) {
         const int64_t length = lengths[size_t(w.File)];
         const int64_t end = std::min<int64_t>(w.Offset + int64_t(w.Bytes.size()), std::max<int64_t>(length, 0));
@@ -257,9 +292,8 @@ bool UndoJournal(const std::string& journalPath, const TTableFiles& files, bool 
     if (!ReadJournal(journalPath, image)) return false;
     TParsedJournal parsed;
     const bool valid = ParseJournal(image, parsed);
-    if (valid && files[0]) {
-        const TFileIdentity data = IdentityOf(files[0]->ActualPath());
-        if (data.Device == parsed.Data.Device && data.Inode == parsed.Data.Inode) {
+    if (valid && files[0] && SameTable(parsed, *files[0])) {
+        {
             Restore(parsed, files, durable);
             RemoveJournal(journalPath, durable);
             return true;

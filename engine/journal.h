@@ -41,9 +41,12 @@
 // so that every process that cached anything of the interrupted change reads
 // the table again. Then the journal is removed. An invalid journal (short,
 // a bad checksum: the writer died while writing it, before step 3) and a
-// journal of another table (the data file's device and inode differ: the
-// table was deleted and made again under the same name) are removed without
-// touching the table.
+// journal of another table are removed without touching the table. A journal
+// is the table's when the data file has the device and inode it names and
+// each byte of the data file's header equals the byte before the change or
+// the one the change writes: a table deleted and made again under the same
+// name may get the same inode, but not the same header (its last-update
+// time differs).
 //
 // Format (little-endian)
 // ----------------------
@@ -55,7 +58,11 @@
 //   24      8     inode of the data file
 //   32      8x3   lengths of the data, index and BLOB files before the change
 //                 (-1: the file is not part of the table or not open)
-//   56      ...   entries: u8 file (0 data, 1 index, 2 BLOB), 3 bytes 0,
+//   56      4     H: bytes of the data file's start kept below (at most 128)
+//   60      4     0
+//   64      H     the data file's first H bytes before the change
+//   64+H    H     the same bytes as the change leaves them
+//   64+2H   ...   entries: u8 file (0 data, 1 index, 2 BLOB), 3 bytes 0,
 //                 u32 length, i64 offset, then `length` saved bytes
 //   end     8     FNV-1a 64 of every byte before it
 //

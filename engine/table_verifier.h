@@ -70,7 +70,10 @@ struct TVerifyOptions {
 
 // Opens the table at `path` (".dat" may be omitted) read-only and shared,
 // takes a read phase for the whole check so it sees one consistent state,
-// checks everything above, and closes. It never changes any file. A table that
+// checks everything above, and closes. It never changes any file, except
+// that, as every open of a table does, it first undoes a change that a dead
+// writer left half-written (journal.h): the table is checked as every
+// program will see it. A table that
 // cannot be opened at all is reported as one problem carrying the engine's
 // message (for a data file whose header or length is wrong, with the cause),
 // not raised. Only usage errors raise EVeltraEngineError: 11010 when there is
