@@ -26,6 +26,7 @@ class Tpform2;
 class Taboutforms;
 class Taccessform;
 class Tchgaccessform;
+class TLayoutStore;
 
 struct TForms {
     TForms();
@@ -54,10 +55,20 @@ struct TForms {
     Taboutforms* aboutforms = nullptr;
     Taccessform* accessform = nullptr;
     Tchgaccessform* chgaccessform = nullptr;
+
+    // The main window's layout in the settings file (DefaultLayoutFileName:
+    // $XDG_CONFIG_HOME/veltra-log/kesh_1_1.ini): restored by its show step,
+    // saved when it closes, and saved at destruction when it was not.
+    std::unique_ptr<TLayoutStore> mainlayout;
 };
 
-// Creates every window in the order above and makes the result the one
-// Forms() returns until it is destroyed. Needs a QApplication.
+// Creates every window in the order above, connects them (the query
+// builder's input dialogs and lists, the category editor's save, the shared
+// groups table, the main window's layout store) and makes the result the
+// one Forms() returns until it is destroyed. Sets the program folder from
+// the program file unless it was set before: the log deletion dialog, the
+// query builder and the FAQ window take it at creation. Needs a
+// QApplication.
 std::unique_ptr<TForms> CreateForms();
 
 // The windows of the running program; only valid while a TForms made by

@@ -34,7 +34,7 @@ constexpr int kStatusWidths[4] = {100, 300, 150, 50};
 const char* const kWindowStyle =
     "QMainWindow, #toppanel, #bottompanel { background: gray; }"
     "#toppanel QLabel, #bottompanel QLabel { color: white; }"
-    "#leftpanel, #rightpanel { background: rgb(192, 220, 192); }"
+    "#Panel2, #rightpanel { background: rgb(192, 220, 192); }"
     "#FileListBox1, #ComboBox1 { background: silver; color: black; }"
     "#hintline { background: gray; color: white; }"
     "#StatusBar1, #StatusBar1 QLabel { background: silver; color: black; }";
@@ -116,6 +116,11 @@ void Tmainform::BuildTopBar() {
     m_SortBox->setAccessibleName("Sorting");
     sorting->setBuddy(m_SortBox);
     SetHint(m_SortBox, "Select logical sort order");
+    // The sort-order setting, kept by the layout settings as this label's
+    // caption; never shown.
+    m_SortLabel = new QLabel("ID", m_TopPanel);
+    m_SortLabel->setObjectName("Labelindex");
+    m_SortLabel->hide();
     auto* sortColumn = new QVBoxLayout;
     sortColumn->setSpacing(1);
     sortColumn->addWidget(sorting);
@@ -141,13 +146,18 @@ void Tmainform::BuildTopBar() {
     for (QPushButton* b : {m_PrintAll, m_PrintSelected, m_Search, m_Query}) layout->addWidget(b);
     layout->addStretch();
     connect(m_Search, &QPushButton::clicked, this, [this] { RunGuarded([this] { searchbtnClick(); }); });
+    connect(m_Query, &QPushButton::clicked, this, [this] { RunGuarded([this] { querybtnClick(); }); });
+    connect(m_PrintAll, &QPushButton::clicked, this,
+            [this] { RunGuarded([this] { SpeedButton1Click(false); }); });
+    connect(m_PrintSelected, &QPushButton::clicked, this,
+            [this] { RunGuarded([this] { SpeedButton1Click(true); }); });
     connect(m_SortBox, &QComboBox::activated, this,
             [this](int entry) { RunGuarded([this, entry] { SortOrderClick(entry); }); });
 }
 
 void Tmainform::BuildLeftPanel() {
     m_LeftPanel = new QWidget(this);
-    m_LeftPanel->setObjectName("leftpanel");
+    m_LeftPanel->setObjectName("Panel2");
     m_LeftPanel->setAutoFillBackground(true);
     m_LeftPanel->setMinimumWidth(60);
     auto* caption = new QLabel("Double click a log to open.", m_LeftPanel);
@@ -285,8 +295,41 @@ void Tmainform::showEvent(QShowEvent* event) {
     QMetaObject::invokeMethod(this, [this] { FormShow(); }, Qt::QueuedConnection);
 }
 
+void Tmainform::RestoreLaidOut() {
+    if (!RestoreLayout) return;
+    // The placement first: the window may take another size, which the
+    // platform reports as an event.
+    RestoreLayout(*this);
+    QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    // Splitter positions are stored in pixels, but a splitter scales the
+    // sizes it is given to the size it has when it is next laid out, and
+    // the ticket area (grid, text pane, their splitter) is hidden and not
+    // laid out while no log is open. So the window is laid out as it is
+    // with a log open (top bar, ticket area and status bar shown) and the
+    // sizes are restored again: the positions stored are then the ones the
+    // user sees when a log opens. Nothing is painted in between.
+    const bool open = m_RightPanel->isVisibleTo(this);
+    if (!open) {
+        m_Filler->hide();
+        m_TopPanel->show();
+        m_RightPanel->show();
+        m_StatusBar->show();
+    }
+    centralWidget()->layout()->activate();
+    m_LeftSplitter->refresh();
+    m_RightPanel->layout()->activate();
+    m_RightSplitter->refresh();
+    RestoreLayout(*this);
+    if (!open) {
+        m_RightPanel->hide();
+        m_Filler->show();
+        m_TopPanel->hide();
+        m_StatusBar->hide();
+    }
+}
+
 void Tmainform::FormShow() {
-    if (RestoreLayout) RestoreLayout(*this);
+    RestoreLaidOut();
     // Hidden until a log opens, the navigator has not been laid out yet: its
     // width is then the one it takes for all its buttons.
     m_NavigatorWidth = m_Navigator->isVisible() ? m_Navigator->width()
@@ -344,6 +387,10 @@ void Tmainform::changeEvent(QEvent* event) {
     if (event->type() == QEvent::ActivationChange && isActiveWindow())
         RunGuarded([this] { RefreshIfChangedOnDisk(); });
 }
+
+QString Tmainform::SortOrder() const { return m_SortLabel->text(); }
+
+void Tmainform::SetSortOrder(const QString& name) { m_SortLabel->setText(name); }
 
 QString Tmainform::StatusPanel(int i) const { return m_StatusPanels[i]->text(); }
 

@@ -9,6 +9,9 @@
 //   mainform_menus.cpp   the menus: File-menu rule, Admin, User, Printing, Help
 //   mainform_logs.cpp    the log list, creating logs, opening and closing a log
 //   mainform_access.cpp  the rights: getaccesslevel and setaccess
+//   mainform_columns.cpp the Columns menu
+//   mainform_tickets.cpp the ticket commands and the change history steps
+//   mainform_browse.cpp  search, query, Close Query and printing
 //
 // Two visible states: no log open (log list and hint line only; "Edit
 // Categories" and "Columns" disabled) and a log open (top bar, grid, text
@@ -72,6 +75,11 @@ public:
     void OpenLog(const QString& fileName);
     // Closes the open log (a ticket being edited or submitted is posted first).
     void CloseLog();
+    // The query builder has set a filter on the main table and switched it
+    // on: shows "Close Query".
+    void QueryApplied();
+    // Ends the program: closes the main window (its close step still runs).
+    void EndProgram();
 
     // ---- state (for the other windows and tests)
     TVeltraTable& table1() { return m_Table; }
@@ -83,9 +91,10 @@ public:
     int NavigatorWidth() const { return m_NavigatorWidth; }
     const QStringList& HistoryFields() const { return m_HistoryFields; }
     // The sort-order setting: the index name chosen last, applied to every
-    // log opened ("ID" at first start; kept by the layout settings).
-    const QString& SortOrder() const { return m_SortOrder; }
-    void SetSortOrder(const QString& name) { m_SortOrder = name; }
+    // log opened ("ID" at first start). It is the caption of the hidden
+    // label Labelindex, which the layout settings keep.
+    QString SortOrder() const;
+    void SetSortOrder(const QString& name);
 
     // ---- components, by their component names
     QListWidget* FileListBox1() const { return m_LogList; }
@@ -116,6 +125,8 @@ public:
     QMenu* helpmenu() const { return m_HelpMenu; }
     // A menu item by its caption without "&" (nullptr when none).
     QAction* MenuItem(QMenu* menu, const QString& caption) const;
+    // The "Preview" and "Print Change History" check marks (component
+    // names Preview1 and PrintChangeHistory1, kept by the layout settings).
     QAction* previewitem() const { return m_Preview; }
     QAction* historyitem() const { return m_PrintHistory; }
 
@@ -128,11 +139,13 @@ private:
     // mainform.cpp
     void FormCreate();
     void FormShow();
+    // Runs RestoreLayout so that splitter positions apply at the sizes the
+    // user sees them.
+    void RestoreLaidOut();
     void BuildTopBar();
     void BuildLeftPanel();
     void BuildRightPanel();
     void BuildStatusBars();
-    void EndProgram();
     void BindTextPane();
 
     // mainform_menus.cpp
@@ -170,14 +183,19 @@ private:
     void DeleteLogClick();
     void LogListDblClick();
     void SortOrderClick(int entry);
-    void searchbtnClick();
-    void closequerybtnClick();
     void table1AfterOpen();
     void table1BeforeClose();
     void table1AfterClose();
     void table1AfterScroll();
     void LoadCategories();
     void ShowCategoryEditor(const QString& path);
+
+    // mainform_browse.cpp
+    void searchbtnClick();
+    void querybtnClick();
+    void closequerybtnClick();
+    // "Print &All" (selectedOnly false) and "&Print Selected".
+    void SpeedButton1Click(bool selectedOnly);
 
     TVeltraTable m_Table;
     TDataSource m_DataSource;
@@ -186,17 +204,17 @@ private:
     int m_NavigatorWidth = 0;
     QStringList m_HistoryFields;
     TTicketHistory m_History;
-    QString m_SortOrder = "ID";
 
     QWidget* m_TopPanel = nullptr;
     QComboBox* m_SortBox = nullptr;
+    QLabel* m_SortLabel = nullptr;  // Labelindex
     QPushButton* m_PrintAll = nullptr;
     QPushButton* m_PrintSelected = nullptr;
     QPushButton* m_Search = nullptr;
     QPushButton* m_Query = nullptr;
     QSplitter* m_LeftSplitter = nullptr;
     QSplitter* m_RightSplitter = nullptr;
-    QWidget* m_LeftPanel = nullptr;
+    QWidget* m_LeftPanel = nullptr;  // Panel2
     QWidget* m_Filler = nullptr;
     QListWidget* m_LogList = nullptr;
     QWidget* m_RightPanel = nullptr;

@@ -7,7 +7,7 @@
 #include "platform/qt/controls/db_combo_box.h"
 #include "platform/qt/controls/db_date_edit.h"
 #include "platform/qt/controls/db_navigator.h"
-#include "users/accessform.h"
+#include "users/admin/accessform.h"
 #include "users/rights.h"
 #include "users/user_context.h"
 

@@ -8,14 +8,14 @@
 #include <QPushButton>
 #include <QStatusBar>
 
-#include "app/delfileform.h"
-#include "app/editcategoryform.h"
+#include "app/dialogs/delfileform.h"
+#include "app/dialogs/editcategoryform.h"
+#include "app/dialogs/searchform.h"
 #include "app/edit/editform.h"
 #include "app/forms.h"
 #include "app/log_files.h"
 #include "app/mainform.h"
 #include "app/program_folder.h"
-#include "app/searchform.h"
 #include "platform/qt/controls/db_navigator.h"
 #include "platform/qt/dialogs/dialogs.h"
 
@@ -54,16 +54,21 @@ void Tmainform::CreateNewLogClick() {
 void Tmainform::ShowCategoryEditor(const QString& path) {
     Teditcategoryform& editor = *Forms().editcategoryform;
     editor.SetFile(path);
+    editor.LoadFile();
+    // OK replaces the edit window's Category list itself (OnSaved).
     Dialogs().Exec(editor);
 }
 
 void Tmainform::EditCategoriesClick() {
     if (!m_Table.Active()) return;
     ShowCategoryEditor(CategoryFileOf(QString::fromStdString(m_Table.TableName())));
-    LoadCategories();
 }
 
 void Tmainform::DeleteLogClick() {
+    // The open log is closed first, as the deletion dialog expects: it
+    // refuses to delete a log that any program (this one included) holds
+    // open, so leaving it open would make the log the user most likely
+    // means undeletable. A ticket being edited is posted by the close.
     CloseLog();
     Dialogs().Exec(*Forms().delfileform);
     RefreshLogList();
@@ -108,7 +113,7 @@ void Tmainform::table1AfterOpen() {
     for (const std::string& name : m_Table.GetIndexNames()) {
         m_SortBox->addItem(QString::fromStdString(name));
     }
-    const QString wanted = m_SortOrder;
+    const QString wanted = SortOrder();
     int selected = -1;
     for (int i = 0; i < m_SortBox->count(); ++i) {
         if (m_SortBox->itemText(i).trimmed().compare(wanted.trimmed(), Qt::CaseInsensitive) == 0) {
@@ -153,6 +158,8 @@ void Tmainform::table1AfterClose() {
     m_ColumnsMenu->setEnabled(false);
     showstatus();
     m_CloseQuery->hide();
+    // The search window works on the open log: with none it has nothing to do.
+    if (auto* search = findChild<Tsearchform*>()) search->hide();
 }
 
 void Tmainform::table1AfterScroll() {
@@ -163,21 +170,10 @@ void Tmainform::table1AfterScroll() {
 void Tmainform::SortOrderClick(int entry) {
     try {
         m_Table.SetIndexName(m_SortBox->itemText(entry).toStdString());
-        m_SortOrder = QString::fromStdString(m_Table.IndexName());
+        SetSortOrder(QString::fromStdString(m_Table.IndexName()));
     } catch (const std::exception&) {
         // A sort order the table refuses is ignored; the previous one stays.
     }
-}
-
-void Tmainform::searchbtnClick() {
-    Forms().searchform->show();
-    Forms().searchform->raise();
-    showstatus();
-}
-
-void Tmainform::closequerybtnClick() {
-    m_Table.SetFiltered(false);
-    m_CloseQuery->hide();
 }
 
 }  // namespace veltra

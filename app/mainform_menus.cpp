@@ -6,7 +6,7 @@
 #include <QMenuBar>
 
 #include "app/aboutforms.h"
-#include "app/faqform.h"
+#include "app/dialogs/faqform.h"
 #include "app/forms.h"
 #include "app/mainform.h"
 #include "app/program_folder.h"
@@ -15,11 +15,11 @@
 #include "platform/qt/app/hints.h"
 #include "platform/qt/dialogs/dialogs.h"
 #include "platform/qt/help/help_viewer.h"
-#include "users/accessform.h"
-#include "users/adduserform.h"
-#include "users/chgaccessform.h"
-#include "users/delusersform.h"
-#include "users/passwordchangeform.h"
+#include "users/admin/accessform.h"
+#include "users/admin/adduserform.h"
+#include "users/admin/chgaccessform.h"
+#include "users/admin/delusersform.h"
+#include "users/admin/passwordchangeform.h"
 #include "users/user_context.h"
 #include "users/user_list.h"
 
@@ -74,12 +74,12 @@ void Tmainform::BuildMenus() {
     m_PrintingMenu = bar->addMenu("Printing");
     m_PrintingMenu->setObjectName("printingmenu");
     m_Preview = m_PrintingMenu->addAction("Preview");
-    m_Preview->setObjectName("previewitem");
+    m_Preview->setObjectName("Preview1");
     m_Preview->setCheckable(true);
     m_Preview->setChecked(true);
     SetHint(m_Preview, "Show print preview before printing");
     m_PrintHistory = m_PrintingMenu->addAction("Print Change History");
-    m_PrintHistory->setObjectName("printchangehistoryitem");
+    m_PrintHistory->setObjectName("PrintChangeHistory1");
     m_PrintHistory->setCheckable(true);
     m_PrintHistory->setChecked(true);
     SetHint(m_PrintHistory, "Print change history after description");

@@ -52,17 +52,18 @@ QString Item(int n, const char* attribute) { return QString("Item%1_%2").arg(n).
 }  // namespace
 
 bool WriteGridColumns(const QString& section, const QString& key,
-                      const QList<TGridColumn>& columns, const QString& fileName) {
+                      const QList<TGridColumn>& columns, TProfileBatch& batch) {
+    const auto write = [&batch](const QString& s, const QString& k, const QString& v) {
+        return batch.Write(s.toStdString(), k.toStdString(), v.toStdString());
+    };
     const QString own = section + "." + key;
-    if (!WriteProfile(section, key + ".Count", IntegerText(int(columns.size())), fileName))
-        return false;
-    if (!EraseProfile(own, fileName)) return false;
+    if (!write(section, key + ".Count", IntegerText(int(columns.size())))) return false;
+    batch.Erase(own.toStdString());
     for (int n = 0; n < columns.size(); ++n) {
         for (const auto& [attribute, value] : Attributes(columns[n])) {
-            if (!WriteProfile(own, QString("Item%1_%2").arg(n).arg(attribute), value, fileName))
-                return false;
+            if (!write(own, QString("Item%1_%2").arg(n).arg(attribute), value)) return false;
         }
-        if (!EraseProfile(own + "." + Item(n, "PickList"), fileName)) return false;
+        batch.Erase((own + "." + Item(n, "PickList")).toStdString());
     }
     return true;
 }

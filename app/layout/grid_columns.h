@@ -21,14 +21,17 @@
 #include <QList>
 #include <QString>
 
+#include "platform/profile/profile.h"
 #include "platform/qt/controls/db_grid.h"
 
 namespace veltra {
 
-// Writes `columns` under `key` ("DBGrid1_Columns") of window section
-// `section` in `fileName`. False when a write is refused.
+// Queues in `batch` the writes of `columns` under `key` ("DBGrid1_Columns")
+// of window section `section`: the count key, then the columns section (and
+// each column's PickList section) erased and written anew. False when a
+// name or value cannot be stored; the batch's Commit writes the file.
 bool WriteGridColumns(const QString& section, const QString& key,
-                      const QList<TGridColumn>& columns, const QString& fileName);
+                      const QList<TGridColumn>& columns, TProfileBatch& batch);
 
 // The columns read from `fileName`: the count (default: current's), a fresh
 // list of that many columns (at most 256) when it differs from current's, then each

@@ -77,8 +77,9 @@ QString TLayoutStore::ReadValue(const QString& key, const QString& defaultValue)
     return ReadProfile(Section(), key, defaultValue, m_FileName);
 }
 
-void TLayoutStore::Write(const QString& key, const QString& value) {
-    if (!WriteProfile(Section(), key, value, m_FileName)) throw ELayoutWriteError(m_FileName);
+void TLayoutStore::Write(TProfileBatch& batch, const QString& key, const QString& value) {
+    if (!batch.Write(Section().toStdString(), key.toStdString(), value.toStdString()))
+        throw ELayoutWriteError(m_FileName);
 }
 
 void TLayoutStore::Save() {
@@ -95,7 +96,10 @@ void TLayoutStore::WriteAll(bool destroying) {
     // The folder of a per-user file may not exist yet; a folder that cannot
     // be made shows as the refused write that follows.
     QDir().mkpath(QFileInfo(m_FileName).absolutePath());
-    Write("FormVersion", "0");
+    // Every key is queued and the file written once at the end: one
+    // read-modify-write for the whole layout rather than one per key.
+    TProfileBatch batch(m_FileName.toStdString());
+    Write(batch, "FormVersion", "0");
     int show = kShowNormal;
     if (m_Window.isMinimized()) {
         show = kShowMinimized;
@@ -108,14 +112,14 @@ void TLayoutStore::WriteAll(bool destroying) {
     const QString minMax = FourNumbers(-1, -1, -1, -1);
     const QString norm = FourNumbers(normal.left(), normal.top(), normal.left() + normal.width(),
                                      normal.top() + normal.height());
-    Write("Flags", "0");
-    Write("ShowCmd", IntegerText(show));
-    Write("PixelsPerInch", IntegerText(PixelsPerInch(m_Window)));
-    Write(SizedKey("MinMaxPos", screen), minMax);
-    Write("MinMaxPos", minMax);
-    Write(SizedKey("NormPos", screen), norm);
-    Write("NormPos", norm);
-    Write("Visible", destroying ? "1" : "0");
+    Write(batch, "Flags", "0");
+    Write(batch, "ShowCmd", IntegerText(show));
+    Write(batch, "PixelsPerInch", IntegerText(PixelsPerInch(m_Window)));
+    Write(batch, SizedKey("MinMaxPos", screen), minMax);
+    Write(batch, "MinMaxPos", minMax);
+    Write(batch, SizedKey("NormPos", screen), norm);
+    Write(batch, "NormPos", norm);
+    Write(batch, "Visible", destroying ? "1" : "0");
 
     for (const TStoredProperty& p : StoredProperties(Section())) {
         QObject* component = Component(m_Window, p.Component);
@@ -124,23 +128,24 @@ void TLayoutStore::WriteAll(bool destroying) {
         switch (p.Kind) {
             case TPropertyKind::Integer:
                 if (auto v = ReadIntegerProperty(component, property))
-                    Write(p.Key(), IntegerText(*v));
+                    Write(batch, p.Key(), IntegerText(*v));
                 break;
             case TPropertyKind::Boolean:
                 if (auto v = ReadBooleanProperty(component, property))
-                    Write(p.Key(), BooleanText(*v));
+                    Write(batch, p.Key(), BooleanText(*v));
                 break;
             case TPropertyKind::Text:
-                if (auto v = ReadTextProperty(component, property)) Write(p.Key(), TextValue(*v));
+                if (auto v = ReadTextProperty(component, property)) Write(batch, p.Key(), TextValue(*v));
                 break;
             case TPropertyKind::Columns:
                 if (auto* grid = qobject_cast<TDBGrid*>(component)) {
-                    if (!WriteGridColumns(Section(), p.Key(), grid->Columns(), m_FileName))
+                    if (!WriteGridColumns(Section(), p.Key(), grid->Columns(), batch))
                         throw ELayoutWriteError(m_FileName);
                 }
                 break;
         }
     }
+    if (!batch.Commit()) throw ELayoutWriteError(m_FileName);
     m_Saved = true;
 }
 

@@ -11,9 +11,10 @@
 // or read-only, so the file is never put there. Tests give the store a path
 // of their own.
 //
-// The file is read and written through the private-profile functions
-// (platform/profile/profile.h), one key per call: nothing is cached between
-// operations. The window's section is named after its class without the
+// The file is read through the private-profile functions
+// (platform/profile/profile.h), one key per call, and a save writes all its
+// keys as one batch (TProfileBatch): the file is read, changed and replaced
+// once per save. Nothing is cached between operations. The window's section is named after its class without the
 // namespace ("Tmainform", "Teditform").
 //
 // Placement keys, in this order:
@@ -41,6 +42,8 @@
 class QWidget;
 
 namespace veltra {
+
+class TProfileBatch;
 
 // "Unable to write to <file>": the platform refused a write.
 class ELayoutWriteError : public std::runtime_error {
@@ -84,7 +87,7 @@ public:
     bool Saved() const { return m_Saved; }
 
 private:
-    void Write(const QString& key, const QString& value);
+    void Write(TProfileBatch& batch, const QString& key, const QString& value);
     void WriteAll(bool destroying);
     void RestorePlacement();
     void RestoreProperties();

@@ -195,7 +195,51 @@ class TFolderLock {
 
 bool HasLineBreak(std::string_view s) { return s.find_first_of("\r\n") != std::string_view::npos; }
 
+// Whether a key, section and value can be stored (see the header).
+bool Storable(const std::string& section, const std::string& key, const std::string& value) {
+    const std::string_view name = Trim(key);
+    return !(name.empty() || name.find('=') != std::string_view::npos || name[0] == '[' ||
+             name[0] == ';' || HasLineBreak(key) || HasLineBreak(value) ||
+             HasLineBreak(section) || section.find(']') != std::string::npos);
+}
+
+// Sets the key in the lines; false when they already held it so.
+bool ApplyWrite(std::vector<std::string>& lines, const std::string& section,
+                const std::string& key, const std::string& value) {
+    const std::string_view name = Trim(key);
+    const std::string line = std::string(name) + "=" + value;
+    const auto sections = Sections(lines, Trim(section));
+    if (sections.empty()) {
+        lines.push_back("[" + std::string(Trim(section)) + "]");
+        lines.push_back(line);
+        return true;
+    }
+    const TSectionRange& s = sections.front();
+    size_t lastEntry = s.Header;
+    for (size_t i = s.Begin; i < s.End; ++i) {
+        const auto entry = EntryOf(lines[i]);
+        if (entry && SameName(entry->Key, name)) {
+            if (lines[i] == line) return false;  // already so
+            lines[i] = line;
+            return true;
+        }
+        if (!Trim(lines[i]).empty()) lastEntry = i;
+    }
+    lines.insert(lines.begin() + std::ptrdiff_t(lastEntry + 1), line);
+    return true;
+}
+
+// Removes every section of that name from the lines; false when none was there.
+bool ApplyErase(std::vector<std::string>& lines, const std::string& section) {
+    const auto sections = Sections(lines, Trim(section));
+    for (auto it = sections.rbegin(); it != sections.rend(); ++it)
+        lines.erase(lines.begin() + std::ptrdiff_t(it->Header),
+                    lines.begin() + std::ptrdiff_t(it->End));
+    return !sections.empty();
+}
+
 }  // namespace
+
 
 std::string GetPrivateProfileString(const std::string& section, const std::string& key,
                                     const std::string& defaultValue, const std::string& fileName) {
@@ -224,36 +268,13 @@ std::string GetPrivateProfileString(const std::string& section, const std::strin
 
 bool WritePrivateProfileString(const std::string& section, const std::string& key,
                                const std::string& value, const std::string& fileName) {
-    const std::string_view name = Trim(key);
-    if (name.empty() || name.find('=') != std::string_view::npos || name[0] == '[' ||
-        name[0] == ';' || HasLineBreak(key) || HasLineBreak(value) || HasLineBreak(section) ||
-        section.find(']') != std::string::npos)
-        return false;
+    if (!Storable(section, key, value)) return false;
     try {
         TFolderLock lock(fileName);
         if (!lock.Locked) return false;
         auto file = ReadLines(fileName);
         if (!file) return false;
-        std::vector<std::string>& lines = file->Lines;
-        const std::string line = std::string(name) + "=" + value;
-        const auto sections = Sections(lines, Trim(section));
-        if (sections.empty()) {
-            lines.push_back("[" + std::string(Trim(section)) + "]");
-            lines.push_back(line);
-            return ReplaceFile(fileName, *file);
-        }
-        const TSectionRange& s = sections.front();
-        size_t lastEntry = s.Header;
-        for (size_t i = s.Begin; i < s.End; ++i) {
-            const auto entry = EntryOf(lines[i]);
-            if (entry && SameName(entry->Key, name)) {
-                if (lines[i] == line) return true;  // already so
-                lines[i] = line;
-                return ReplaceFile(fileName, *file);
-            }
-            if (!Trim(lines[i]).empty()) lastEntry = i;
-        }
-        lines.insert(lines.begin() + std::ptrdiff_t(lastEntry + 1), line);
+        if (!ApplyWrite(file->Lines, section, key, value)) return true;
         return ReplaceFile(fileName, *file);
     } catch (...) {
         return false;
@@ -266,12 +287,44 @@ bool EraseProfileSection(const std::string& section, const std::string& fileName
         if (!lock.Locked) return false;
         auto file = ReadLines(fileName);
         if (!file) return false;
-        const auto sections = Sections(file->Lines, Trim(section));
-        if (sections.empty()) return true;
-        for (auto it = sections.rbegin(); it != sections.rend(); ++it)
-            file->Lines.erase(file->Lines.begin() + std::ptrdiff_t(it->Header),
-                              file->Lines.begin() + std::ptrdiff_t(it->End));
+        if (!ApplyErase(file->Lines, section)) return true;
         return ReplaceFile(fileName, *file);
+    } catch (...) {
+        return false;
+    }
+}
+
+TProfileBatch::TProfileBatch(std::string fileName) : m_FileName(std::move(fileName)) {}
+
+bool TProfileBatch::Write(const std::string& section, const std::string& key,
+                          const std::string& value) {
+    if (!Storable(section, key, value)) return false;
+    m_Changes.push_back({false, section, key, value});
+    return true;
+}
+
+void TProfileBatch::Erase(const std::string& section) {
+    m_Changes.push_back({true, section, {}, {}});
+}
+
+bool TProfileBatch::Commit() {
+    std::vector<TChange> changes;
+    changes.swap(m_Changes);
+    if (changes.empty()) return true;
+    try {
+        TFolderLock lock(m_FileName);
+        if (!lock.Locked) return false;
+        auto file = ReadLines(m_FileName);
+        if (!file) return false;
+        bool changed = false;
+        for (const TChange& c : changes) {
+            // An erasure of a section that is not there creates no file.
+            changed = (c.Erase ? ApplyErase(file->Lines, c.Section)
+                               : ApplyWrite(file->Lines, c.Section, c.Key, c.Value)) ||
+                      changed;
+        }
+        if (!changed) return true;
+        return ReplaceFile(m_FileName, *file);
     } catch (...) {
         return false;
     }

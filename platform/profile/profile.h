@@ -24,6 +24,7 @@
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 namespace veltra {
 
@@ -54,5 +55,39 @@ bool WritePrivateProfileString(const std::string& section, const std::string& ke
 // including when it never did or does not exist (no file is created);
 // false when the file cannot be read or written. Never throws.
 bool EraseProfileSection(const std::string& section, const std::string& fileName);
+
+// Many writes and section erasures to one file as one operation: Write and
+// Erase only queue; Commit applies them in the order given, each with the
+// meaning of WritePrivateProfileString and EraseProfileSection, under one
+// folder lock, one read and one replacement of the file. A program that
+// saves hundreds of keys thus rewrites the file once rather than once per
+// key, and a reader never sees half of the keys written.
+class TProfileBatch {
+public:
+    explicit TProfileBatch(std::string fileName);
+    const std::string& FileName() const { return m_FileName; }
+    // Queues a write; false (nothing queued) for names or a value that
+    // WritePrivateProfileString refuses.
+    bool Write(const std::string& section, const std::string& key, const std::string& value);
+    // Queues the removal of every section named `section`.
+    void Erase(const std::string& section);
+    size_t Pending() const { return m_Changes.size(); }
+    // Applies the queued changes and empties the queue. True when the file
+    // now holds them (the file is left untouched when they change nothing;
+    // a missing file is created only when something is written); false,
+    // leaving the file as it was, when it cannot be read or written. Never
+    // throws.
+    bool Commit();
+
+private:
+    struct TChange {
+        bool Erase = false;
+        std::string Section;
+        std::string Key;
+        std::string Value;
+    };
+    std::string m_FileName;
+    std::vector<TChange> m_Changes;
+};
 
 }  // namespace veltra

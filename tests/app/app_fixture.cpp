@@ -38,6 +38,8 @@ void TAppTest::SetUp() {
         QFile::setPermissions(m_Folder + name, QFile::ReadOwner | QFile::WriteOwner);
     }
     ASSERT_TRUE(QDir(m_Folder).mkdir("data"));
+    // The window layout settings go to the test's own configuration folder.
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_Folder + "config"));
     SetProgramFolder(m_Folder);
     UserContext() = TUserContext{};
     CurrentRights() = TRights{};
@@ -84,6 +86,8 @@ void TAppTest::WriteFile(const QString& name, const QByteArray& content) {
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     file.write(content);
 }
+
+QString TAppTest::LayoutFile() const { return m_Folder + "config/veltra-log/kesh_1_1.ini"; }
 
 QByteArray TAppTest::ReadFile(const QString& name) const {
     QFile file(m_Folder + name);

@@ -41,6 +41,9 @@ protected:
     // The temporary program folder, with its trailing "/".
     QString Folder() const { return m_Folder; }
     QString Data() const { return m_Folder + "data/"; }
+    // The window layout settings file of the test ($XDG_CONFIG_HOME points
+    // into the temporary folder).
+    QString LayoutFile() const;
 
     // Rows of sys1 (through the table component, as another workstation
     // would add them).

@@ -7,7 +7,7 @@
 #include <QListWidget>
 #include <QMenu>
 
-#include "app/editcategoryform.h"
+#include "app/dialogs/editcategoryform.h"
 #include "app/log_files.h"
 #include "app/mainform.h"
 #include "engine/veltra_table.h"

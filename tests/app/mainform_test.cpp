@@ -186,14 +186,17 @@ TEST_F(MainformTest, PasswordChangeChecksTheCurrentPassword) {
         if (c.Prompted) m_Dialogs.AnswerPrompt(c.Typed);
         for (int i = 0; i < c.Messages.size(); ++i) m_Dialogs.Answer();
         bool shown = false;
+        QStringList messages = c.Messages;
         if (c.DialogShown) {
+            // Cancelled, the dialog says so.
             m_Dialogs.Drive([&](QDialog& d) {
                 shown = d.windowTitle() == "Password Change";
                 d.reject();
-            });
+            }).Answer();
+            messages << "Password has NOT been changed.";
         }
         Item(Main().usermenu(), "Set/Change Password")->trigger();
-        EXPECT_EQ(m_Dialogs.Messages(), c.Messages);
+        EXPECT_EQ(m_Dialogs.Messages(), messages);
         EXPECT_EQ(shown, c.DialogShown);
         if (c.Prompted) {
             const TDialogRequest& prompt = m_Dialogs.Requests().front();

@@ -5,7 +5,7 @@
 //   app_screenshots OUTPUT_FOLDER
 //
 // login-first-user.png (a fresh folder), main-no-log.png, main-log-open.png,
-// about.png and login.png (a second start with several users). Run it under
+// main-query.png (a query applied), about.png and login.png (a second start with several users). Run it under
 // Xvfb (scripts/screenshots.sh) or on the offscreen platform.
 #include <QApplication>
 #include <QDir>
@@ -18,6 +18,7 @@
 #include <cstdio>
 
 #include "app/aboutforms.h"
+#include "app/dialogs/queryform.h"
 #include "app/forms.h"
 #include "app/mainform.h"
 #include "app/program_folder.h"
@@ -82,6 +83,8 @@ int Run(const QString& out) {
     }
     QDir(folder).mkdir("data");
     SetProgramFolder(folder);
+    // The window layout settings stay in the temporary folder too.
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(folder + "config"));
     bool ok = true;
 
     {
@@ -148,6 +151,15 @@ int Run(const QString& out) {
         }
         main.table1().Next();
         ok &= Save(main, out + "/main-log-open.png");
+        // A query applied through the query builder: "Close Query" shows.
+        dialogs.Drive([&](QDialog& d) {
+            auto& query = static_cast<Tqueryform&>(d);
+            query.SetQueryLines({"[Category] = 'Hardware'"});
+            QTest::mouseClick(query.Button("Execute"), Qt::LeftButton);
+        });
+        QTest::mouseClick(main.querybtn(), Qt::LeftButton);
+        ok &= Save(main, out + "/main-query.png");
+        QTest::mouseClick(main.closequerybtn(), Qt::LeftButton);
         dialogs.Drive([&](QDialog& d) {
             ok &= Save(d, out + "/about.png");
             d.accept();

@@ -203,6 +203,70 @@ TEST_F(ProfileTest, EraseSection) {
     EXPECT_TRUE(Strays().empty());
 }
 
+// A batch gives the file that the same writes and erasures one by one give,
+// in one replacement of the file.
+TEST_F(ProfileTest, BatchAppliesItsChangesInOrderAsOneWrite) {
+    const std::string before =
+        "; kept\r\n[Tmainform]\r\nFormVersion=1\r\nNormPos=1,2,3,4\r\n"
+        "[Tmainform.DBGrid1_Columns]\r\nItem0_Width=64\r\nItem5_Width=9\r\n[Teditform]\r\ny=2\r\n";
+    const auto apply = [](auto write, auto erase) {
+        write("Tmainform", "FormVersion", "0");
+        write("Tmainform", "ShowCmd", "1");
+        erase("Tmainform.DBGrid1_Columns");
+        write("Tmainform.DBGrid1_Columns", "Item0_Width", "55");
+        write("Tmainform.DBGrid1_Columns", "Item0_Visible", "True");
+        erase("Tmainform.DBGrid1_Columns.Item0_PickList");
+        write("New", "k", "v");
+        write("Tmainform", "ShowCmd", "3");  // a later write of the same key wins
+    };
+    Put(before);
+    apply([&](const char* s, const char* k, const char* v) { WritePrivateProfileString(s, k, v, File); },
+          [&](const char* s) { EraseProfileSection(s, File); });
+    const std::string oneByOne = Content();
+
+    Put(before);
+    TProfileBatch batch(File);
+    apply([&](const char* s, const char* k, const char* v) { EXPECT_TRUE(batch.Write(s, k, v)); },
+          [&](const char* s) { batch.Erase(s); });
+    EXPECT_EQ(batch.Pending(), 8u);
+    // Nothing is written before the commit.
+    EXPECT_EQ(Content(), before);
+    EXPECT_TRUE(batch.Commit());
+    EXPECT_EQ(batch.Pending(), 0u);
+    EXPECT_EQ(Content(), oneByOne);
+    EXPECT_EQ(GetPrivateProfileString("Tmainform", "ShowCmd", "", File), "3");
+    EXPECT_EQ(GetPrivateProfileString("Tmainform.DBGrid1_Columns", "Item5_Width", "none", File),
+              "none");
+    EXPECT_TRUE(Strays().empty());
+}
+
+TEST_F(ProfileTest, BatchRefusalsAndFailures) {
+    const std::string before = "[a]\r\nx=1\r\n";
+    Put(before);
+    TProfileBatch batch(File);
+    // Refused names are not queued; the rest still commits.
+    EXPECT_FALSE(batch.Write("a", "x=y", "1"));
+    EXPECT_FALSE(batch.Write("a", "x", "1\r\n[evil]"));
+    EXPECT_TRUE(batch.Write("a", "x", "2"));
+    EXPECT_EQ(batch.Pending(), 1u);
+    EXPECT_TRUE(batch.Commit());
+    EXPECT_EQ(Content(), "[a]\r\nx=2\r\n");
+    // An empty batch and erasures of what is not there create no file.
+    fs::remove(File);
+    EXPECT_TRUE(batch.Commit());
+    batch.Erase("a");
+    EXPECT_TRUE(batch.Commit());
+    EXPECT_FALSE(fs::exists(File));
+    // A file that cannot be written: false, and the queue is emptied.
+    TProfileBatch refused(File + "/inner.ini");
+    Put(before);
+    EXPECT_TRUE(refused.Write("a", "x", "3"));
+    EXPECT_FALSE(refused.Commit());
+    EXPECT_EQ(refused.Pending(), 0u);
+    EXPECT_EQ(Content(), before);
+    EXPECT_TRUE(Strays().empty());
+}
+
 // A write that fails halfway (here: the file size limit, as a full disk
 // would) reports failure and leaves the old file whole and no temporary.
 TEST_F(ProfileTest, FailedWriteKeepsTheOldFile) {
