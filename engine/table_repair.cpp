@@ -3,6 +3,7 @@
 // table_repair_files.cpp and table_repair_rebuild.cpp.
 #include "table_repair.h"
 
+#include <cerrno>
 #include <ctime>
 #include <filesystem>
 #include <memory>
@@ -89,10 +90,24 @@ TRepairReport RepairTable(const std::string& path) {
     if (!fs::is_regular_file(run.IndexPath, ec))
         throw ETableRepairRefused(indexName + ": missing: the index definitions are lost; the table cannot be repaired");
 
+    // Whatever the engine does when it opens a table after an interrupted
+    // change happens now, before the backup, as it would for any program
+    // opening the table. A table too damaged to open is repaired as it is.
+    try {
+        TDataFile probe;
+        probe.SetFileName(run.DataPath);
+        probe.SetReadOnly(true);
+        probe.OpenTable();
+        probe.CloseTable();
+    } catch (const EVeltraEngineError&) {
+    }
+
     TOpenFiles files;
     files.Data = OpenExclusive(run.DataPath);
     files.Index = OpenExclusive(run.IndexPath);
     if (fs::is_regular_file(run.BlobPath, ec)) files.Blob = OpenExclusive(run.BlobPath);
+    for (auto* f : {&files.Data, &files.Index, &files.Blob})
+        if (*f && (*f)->ReadOnlyForced()) RaiseOsError(EACCES, (*f)->FileName());
 
     // The backup, before any byte changes.
     report.BackupFolder = NewBackupFolder(run.DataPath);

@@ -2,8 +2,12 @@
 // index file and the BLOB file's bookkeeping are rebuilt from it.
 //
 // What a repair does, in this order:
+//   0. Opens the table once read-only, as any program would, so that what
+//      the engine does at open after an interrupted change happens first;
+//      a table too damaged to open is repaired as it is.
 //   1. Opens the three files exclusively (11013 while any other process, or
-//      another open in this process, has the table open) and copies them into
+//      another open in this process, has the table open, and for a file
+//      without write permission) and copies them into
 //      a backup folder beside the table before any byte changes:
 //      <folder>/<name>.bak-YYYYMMDD-HHMMSS/ (local time; "-2", "-3", ... when
 //      that folder exists), holding the files under their own names.

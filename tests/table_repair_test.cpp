@@ -538,6 +538,14 @@ TEST_F(TableRepairTest, ATableInUseIsRefusedBeforeAnythingIsWritten) {
     user.CloseTable();
     for (size_t f = 0; f < m_Paths.size(); ++f) EXPECT_EQ(ReadFileBytes(m_Paths[f]), m_Pristine[f]);
     EXPECT_EQ(EngineErrorOf([&] { RepairTable(m_Dir / "nothing.dat"); }), ecInvalidPath);
+    // A file without write permission is refused as well, before the backup.
+    namespace fs = std::filesystem;
+    fs::permissions(m_Paths[1], fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    EXPECT_EQ(EngineErrorOf([&] { RepairTable(m_Path); }), ecAccessDenied);
+    fs::permissions(m_Paths[1], fs::perms::owner_write, fs::perm_options::add);
+    for (size_t f = 0; f < m_Paths.size(); ++f) EXPECT_EQ(ReadFileBytes(m_Paths[f]), m_Pristine[f]);
+    for (const auto& entry : fs::directory_iterator(m_Dir.Path()))
+        EXPECT_EQ(entry.path().string().find(".bak-"), std::string::npos) << entry.path();
 }
 
 // Random byte damage anywhere: the repair either leaves a table that verifies
