@@ -2,7 +2,11 @@
 // and prints each operation's time for both and the ratio ours/SQLite.
 //
 //   veltra-bench [--small] [--n N] [--jumps J] [--dir FOLDER] [--keep] [--exclusive-reads]
-//                [--jumps-only]
+//                [--jumps-only] [--no-journal]
+//
+// --no-journal writes every flush in place without the rollback journal
+// (engine/journal.h), to show what the journal costs the writing operations
+// (1, 2, 7a, 7b); a run with and one without it side by side give the cost.
 //
 // --jumps-only builds the tables with operation 2 and runs operations 3 to 5b
 // only (the positional jumps, plain and under a filter), for a short run.
@@ -46,6 +50,7 @@
 #include "engine/data_file.h"
 #include "engine/errors.h"
 #include "engine/filter_eval.h"
+#include "engine/journal.h"
 #include "engine/session.h"
 #include "engine/table_builder.h"
 
@@ -402,6 +407,7 @@ struct TOptions {
     bool Small = false;
     bool ExclusiveReads = false;  // operations 3 to 7 on a table opened exclusively
     bool JumpsOnly = false;       // operations 2, 3, 4, 5 and 5b only
+    bool NoJournal = false;       // flushes without the rollback journal
 };
 
 TOptions ParseOptions(int argc, char** argv) {
@@ -431,10 +437,12 @@ TOptions ParseOptions(int argc, char** argv) {
             o.ExclusiveReads = true;
         } else if (a == "--jumps-only") {
             o.JumpsOnly = true;
+        } else if (a == "--no-journal") {
+            o.NoJournal = true;
         } else {
             std::fprintf(stderr,
                          "usage: veltra-bench [--small] [--n N] [--jumps J] [--dir FOLDER] [--keep] [--exclusive-reads]"
-                         " [--jumps-only]\n");
+                         " [--jumps-only] [--no-journal]\n");
             std::exit(2);
         }
     }
@@ -728,6 +736,8 @@ void Run(const TOptions& o, const std::string& dir) {
 int main(int argc, char** argv) {
     TOptions o = ParseOptions(argc, argv);
     EngineStartup();
+    SetJournalling(!o.NoJournal);
+    std::printf("rollback journal: %s\n", o.NoJournal ? "off" : "on");
     std::string dir = o.Dir;
     bool made = false;
     if (dir.empty()) {

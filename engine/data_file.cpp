@@ -48,8 +48,7 @@ void TDataFile::OpenTable() {
         SetWriteThrough(m_ForceBufferFlush);
         // A change that a dead writer left half-written is undone before
         // anything of the table is read.
-        const std::string dataPath = ResolveExistingPath(FileName());
-        if (!ReadOnly()) UndoJournalWithOwnLocks(dataPath, m_ForceBufferFlush);
+        UndoLeftoverJournal(ResolveExistingPath(FileName()));
         Open();
         m_JournalPath = JournalPathFor(ActualPath());
         ReadHeader();
@@ -78,6 +77,17 @@ void TDataFile::OpenTable() {
     } catch (...) {
         CloseFiles();
         throw;
+    }
+}
+
+// A read-only open undoes a leftover journal too, so that it reads what
+// every other process will; when this user may not write the files it reads
+// them as they are instead.
+void TDataFile::UndoLeftoverJournal(const std::string& dataPath) {
+    try {
+        UndoJournalWithOwnLocks(dataPath, m_ForceBufferFlush);
+    } catch (const EVeltraEngineError&) {
+        if (!ReadOnly()) throw;
     }
 }
 
@@ -547,7 +557,9 @@ void TDataFile::FlushBuffers(bool forceHeader) {
             blob->WriteHeader(false);
         }
     }
-    if (!batch.Empty()) WriteThroughJournal(m_JournalPath, files, batch, m_ForceBufferFlush);
+    if (batch.Empty()) return;
+    if (Journalling()) WriteThroughJournal(m_JournalPath, files, batch, m_ForceBufferFlush);
+    else WriteBatch(files, batch);
 }
 
 TTableFiles TDataFile::TableFiles() {

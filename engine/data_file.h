@@ -317,6 +317,11 @@ private:
     void ReleasePhaseLocks(bool write);
     // Forgets everything cached after another process changed the table.
     void ForgetCachedState(bool blobChanged);
+    // The read locks of a read phase; sets the phase.
+    void AcquireReadLocks();
+    // Undoes a journal a dead writer left (journal.h); a read-only table that
+    // cannot write goes on without.
+    void UndoLeftoverJournal(const std::string& dataPath);
     // The three open files, for the journal (the BLOB file only when open).
     TTableFiles TableFiles();
 

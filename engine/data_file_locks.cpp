@@ -11,6 +11,20 @@ namespace veltra {
 
 bool TDataFile::BeginRead() {
     if (m_ReadPhase || m_WritePhase || LocksDisabled()) return false;
+    AcquireReadLocks();
+    // Under a read lock no writer is at work, so a journal found now was
+    // left by one that died: undo it with write locks of its own, then read.
+    if (JournalExists(m_JournalPath)) {
+        EndRead();
+        UndoLeftoverJournal(ActualPath());
+        AcquireReadLocks();
+        DetectChanges();
+        return true;
+    }
+    return DetectChanges();
+}
+
+void TDataFile::AcquireReadLocks() {
     if (!m_Index->AcquireReadLock()) Raise(ecLockFailure);
     TBlobFile* blob = BlobFieldCount() != 0 ? BlobFile() : nullptr;
     if (blob && !blob->AcquireReadLock()) {
@@ -20,15 +34,6 @@ bool TDataFile::BeginRead() {
         Raise(ecLockFailure);
     }
     m_ReadPhase = true;
-    // Under a read lock no writer is at work, so a journal found now was
-    // left by one that died: undo it with write locks of this phase's own.
-    if (JournalExists(m_JournalPath)) {
-        EndRead();
-        UndoJournalWithOwnLocks(ActualPath(), m_ForceBufferFlush);
-        BeginRead();
-        return true;
-    }
-    return DetectChanges();
 }
 
 void TDataFile::EndRead() {

@@ -188,6 +188,18 @@ bool ReadJournal(const std::string& journalPath, std::vector<uint8_t>& image) {
 
 }  // namespace
 
+namespace {
+bool g_Journalling = true;
+}
+
+void SetJournalling(bool on) { g_Journalling = on; }
+bool Journalling() { return g_Journalling; }
+
+void WriteBatch(const TTableFiles& files, const TWriteBatch& batch) {
+    for (const TWriteBatch::TWrite& w : batch.Writes)
+        files[size_t(w.File)]->WriteAt(w.Offset, w.Bytes.data(), w.Bytes.size());
+}
+
 void TWriteBatch::Add(int file, int64_t offset, const void* bytes, size_t count) {
     const auto* p = static_cast<const uint8_t*>(bytes);
     Writes.push_back({file, offset, std::vector<uint8_t>(p, p + count)});
@@ -269,8 +281,7 @@ void WriteThroughJournal(const std::string& journalPath, const TTableFiles& file
     if (durable) SyncFolder(journalPath);
 
     try {
-        for (const TWriteBatch::TWrite& w : batch.Writes)
-            files[size_t(w.File)]->WriteAt(w.Offset, w.Bytes.data(), w.Bytes.size());
+        WriteBatch(files, batch);
     } catch (...) {
         // Put the table back now rather than leave it to the next phase; if
         // that fails as well, the journal stays for whoever comes next.

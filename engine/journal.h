@@ -106,6 +106,16 @@ struct TWriteBatch {
 // open (a table without BLOB fields).
 using TTableFiles = std::array<TFileHandler*, 3>;
 
+// Whether flushes go through the journal (the default, process-wide). Off
+// only to measure what the journal costs (the benchmark's --no-journal): a
+// writer killed while it is off can leave a damaged table. Leftover journals
+// are undone either way.
+void SetJournalling(bool on);
+bool Journalling();
+
+// Makes the writes of `batch` in place, in order, without a journal.
+void WriteBatch(const TTableFiles& files, const TWriteBatch& batch);
+
 // <base>.jnl beside the data file `dataPath`.
 std::string JournalPathFor(const std::string& dataPath);
 // Whether the journal file exists (one stat()).
