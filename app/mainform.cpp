@@ -56,7 +56,8 @@ Tmainform::Tmainform(QWidget* parent) : QMainWindow(parent) {
     font.setPixelSize(13);
     setFont(font);
     setStyleSheet(kWindowStyle);
-    resize(742, 494);
+    // Wide enough for the log list beside the navigator and "Close Query".
+    resize(820, 494);
     if (QScreen* screen = QGuiApplication::primaryScreen()) {
         move(screen->availableGeometry().center() - rect().center());
     }
@@ -235,6 +236,9 @@ void Tmainform::BuildRightPanel() {
     m_CloseQuery->setObjectName("closequerybtn");
     SetHint(m_CloseQuery, "Closes the current query and displays all records");
     m_CloseQuery->hide();
+    // The bar never widens the ticket area: showing "Close Query" must not
+    // push the splitter into the log list (a narrow window clips the bar).
+    bottom->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
     auto* bottomLayout = new QHBoxLayout(bottom);
     bottomLayout->setContentsMargins(4, 3, 4, 3);
     bottomLayout->addWidget(m_Navigator);

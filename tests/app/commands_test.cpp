@@ -171,9 +171,17 @@ TEST_F(CommandsTest, CloseQueryOnlyWhileAFilterIsApplied) {
         query.SetQueryLines({"[Title] = 'Beta'"});
         QTest::mouseClick(query.Button("Execute"), Qt::LeftButton);
     });
+    QWidget* logPane = Main().findChild<QWidget*>("Panel2");
+    const int paneWidth = logPane->width();
     QTest::mouseClick(Main().querybtn(), Qt::LeftButton);
     EXPECT_EQ(GridRows(), 1);
     EXPECT_TRUE(Main().closequerybtn()->isVisible());
+    // The button takes no room from the log list, at any window width.
+    QApplication::processEvents();
+    EXPECT_EQ(logPane->width(), paneWidth);
+    Main().resize(600, Main().height());
+    QApplication::processEvents();
+    EXPECT_EQ(logPane->width(), paneWidth);
     OpenFromList("other.dat");
     EXPECT_FALSE(Main().closequerybtn()->isVisible());
     EXPECT_FALSE(Main().table1().Filtered());
