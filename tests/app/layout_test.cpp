@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <QAction>
+#include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QMenu>
@@ -75,8 +76,19 @@ TEST_F(LayoutTest, ARestartShowsTheSplittersColumnsAndCheckMarksAsLeft) {
     ASSERT_FALSE(ColumnVisible("Priority"));
     Main().previewitem()->trigger();
     ASSERT_FALSE(Main().previewitem()->isChecked());
+    // Another sort order, chosen with the keyboard.
+    QComboBox* sorting = Main().ComboBox1();
+    ASSERT_GE(sorting->count(), 2);
+    sorting->setFocus();
+    QTest::keyClick(sorting, Qt::Key_Down);
+    const QString order = sorting->currentText();
+    ASSERT_NE(order, "ID");
+    ASSERT_EQ(Main().SortOrder(), order);
 
     Restart();
+    EXPECT_EQ(Main().SortOrder(), order);
+    EXPECT_EQ(Main().ComboBox1()->currentText(), order);
+    EXPECT_EQ(QString::fromStdString(Main().table1().IndexName()), order);
     const QByteArray file = ReadFile("config/veltra-log/kesh_1_1.ini");
     EXPECT_TRUE(file.contains("[Tmainform]")) << file.left(200).toStdString();
     EXPECT_TRUE(file.contains("Splitter2_Top=")) << file.left(400).toStdString();
