@@ -12,8 +12,8 @@
 #include "app/dialogs/queryform.h"
 #include "app/dialogs/searchform.h"
 #include "app/edit/editform.h"
-#include "app/mainform.h"
 #include "app/layout/layout_store.h"
+#include "app/mainform.h"
 #include "app/program_folder.h"
 #include "platform/qt/dialogs/dialogs.h"
 #include "print/forms/pform.h"
@@ -86,9 +86,12 @@ std::unique_ptr<TForms> CreateForms() {
     f.queryform->SetInputDialogs(f.getdateform, f.cboxform);
     f.queryform->PickItems = [edit](TQueryPickList list) {
         switch (list) {
-            case TQueryPickList::Submitter: return edit->SubmitterItems();
-            case TQueryPickList::State: return edit->StateItems();
-            case TQueryPickList::Category: return edit->CategoryItems();
+            case TQueryPickList::Submitter:
+                return edit->SubmitterItems();
+            case TQueryPickList::State:
+                return edit->StateItems();
+            case TQueryPickList::Category:
+                return edit->CategoryItems();
         }
         return QStringList();
     };

@@ -23,14 +23,14 @@
 #include "app/edit/editform.h"
 #include "app/mainform.h"
 #include "engine/veltra_table.h"
+#include "platform/qt/controls/db_combo_box.h"
+#include "platform/qt/controls/db_edit.h"
 #include "platform/qt/controls/db_grid.h"
+#include "platform/qt/controls/db_navigator.h"
 #include "print/forms/pform.h"
 #include "print/forms/pform2.h"
 #include "print/forms/printallform.h"
 #include "tests/app/app_fixture.h"
-#include "platform/qt/controls/db_combo_box.h"
-#include "platform/qt/controls/db_edit.h"
-#include "platform/qt/controls/db_navigator.h"
 #include "users/admin/accessform.h"
 #include "users/admin/adduserform.h"
 #include "users/admin/chgaccessform.h"
@@ -43,7 +43,7 @@ namespace veltra {
 namespace {
 
 class CommandsTest : public TAppTest {
-protected:
+  protected:
     // The administrator and gus (Managers), the log "tickets" open.
     void StartWithLog(const std::vector<TTestTicket>& tickets, const QString& user = "Admin") {
         AddUsers({{"Admin", "", "", true}, {"gus", "", "Managers", false}});
@@ -201,7 +201,8 @@ TEST_F(CommandsTest, DeleteLogClosesTheOpenLogRemovesItsFilesAndRefreshesTheList
             auto& del = static_cast<Tdelfileform&>(d);
             for (int i = 0; i < del.FileList()->count(); ++i)
                 listedInDialog << del.FileList()->item(i)->text();
-            QListWidgetItem* item = del.FileList()->findItems("tickets.dat", Qt::MatchExactly).value(0);
+            QListWidgetItem* item =
+                del.FileList()->findItems("tickets.dat", Qt::MatchExactly).value(0);
             ASSERT_NE(item, nullptr);
             const QPoint at = del.FileList()->visualItemRect(item).center();
             QTest::mouseClick(del.FileList()->viewport(), Qt::LeftButton, {}, at);
@@ -240,8 +241,7 @@ TEST_F(CommandsTest, EditCategoriesReplacesTheEditWindowsListAtOnce) {
     ExpectNoSurprises();
     EXPECT_EQ(shown, QStringList{"Hardware"});
     EXPECT_EQ(ReadFile("data/tickets.txt"), "Hardware\r\nSoftware licenc\r\n");
-    EXPECT_EQ(AllForms().editform->CategoryItems(),
-              (QStringList{"Hardware", "Software licenc"}));
+    EXPECT_EQ(AllForms().editform->CategoryItems(), (QStringList{"Hardware", "Software licenc"}));
 
     // Cancel writes nothing and keeps the list.
     m_Dialogs.Drive([&](QDialog& d) {
@@ -251,8 +251,7 @@ TEST_F(CommandsTest, EditCategoriesReplacesTheEditWindowsListAtOnce) {
     });
     Item(Main().filemenu(), "Edit Categories")->trigger();
     EXPECT_EQ(ReadFile("data/tickets.txt"), "Hardware\r\nSoftware licenc\r\n");
-    EXPECT_EQ(AllForms().editform->CategoryItems(),
-              (QStringList{"Hardware", "Software licenc"}));
+    EXPECT_EQ(AllForms().editform->CategoryItems(), (QStringList{"Hardware", "Software licenc"}));
     ExpectNoSurprises();
 }
 
@@ -274,7 +273,8 @@ TEST_F(CommandsTest, AUserAddedThroughTheAdminMenuCanLogInNextTime) {
     ExpectNoSurprises();
     EXPECT_EQ(m_Dialogs.Messages(), QStringList{"User added."});
     ASSERT_FALSE(group.isEmpty());
-    EXPECT_TRUE(UserRows().contains("zoe|PW|" + group + "|false")) << UserRows().join(" ").toStdString();
+    EXPECT_TRUE(UserRows().contains("zoe|PW|" + group + "|false"))
+        << UserRows().join(" ").toStdString();
 
     // The next start lists the new user, who logs in with the password.
     Main().close();
@@ -306,7 +306,8 @@ void ClickGridRow(TDBGrid* grid, int row) {
 }
 
 TEST_F(CommandsTest, DeleteUsersAndAssignGroupsWorkOnTheProgramsUsers) {
-    AddUsers({{"Admin", "", "", true}, {"gus", "", "Managers", false}, {"ida", "", "Viewers", false}});
+    AddUsers(
+        {{"Admin", "", "", true}, {"gus", "", "Managers", false}, {"ida", "", "Viewers", false}});
     StartAs("Admin");
     ASSERT_FALSE(Main().Ended());
     m_Dialogs.ClearRecord();
@@ -379,7 +380,8 @@ TEST_F(CommandsTest, PasswordChangeThroughTheUserMenuStoresTheNewPassword) {
     ExpectNoSurprises();
     EXPECT_EQ(m_Dialogs.Messages(), QStringList{"Password change successful."});
     EXPECT_EQ(UserContext().Password, "FRESH");
-    EXPECT_TRUE(UserRows().contains("gus|FRESH|Managers|false")) << UserRows().join(" ").toStdString();
+    EXPECT_TRUE(UserRows().contains("gus|FRESH|Managers|false"))
+        << UserRows().join(" ").toStdString();
 
     // The old password no longer opens the dialog.
     m_Dialogs.ClearRecord();
@@ -412,7 +414,7 @@ QString PdfText(const QString& path) {
 }
 
 class PrintCommandsTest : public CommandsTest {
-protected:
+  protected:
     void SetUp() override {
         CommandsTest::SetUp();
         StartWithLog({{"Alpha", "gus", ""}, {"Beta", "gus", ""}, {"Gamma", "gus", ""}});

@@ -22,7 +22,7 @@ namespace veltra {
 namespace {
 
 class LayoutTest : public TAppTest {
-protected:
+  protected:
     void StartWithLog() {
         AddUsers({{"Admin", "", "", true}});
         MakeLog("tickets", {{"Alpha", "Admin", ""}, {"Beta", "Admin", ""}});
@@ -99,7 +99,8 @@ TEST_F(LayoutTest, ARestartShowsTheSplittersColumnsAndCheckMarksAsLeft) {
     EXPECT_FALSE(Main().MenuItem(Main().columnsmenu(), "Priority")->isChecked());
     EXPECT_FALSE(Main().previewitem()->isChecked());
     EXPECT_TRUE(Main().historyitem()->isChecked());
-    EXPECT_TRUE(m_Dialogs.Unexpected().isEmpty()) << m_Dialogs.Unexpected().join("\n").toStdString();
+    EXPECT_TRUE(m_Dialogs.Unexpected().isEmpty())
+        << m_Dialogs.Unexpected().join("\n").toStdString();
 }
 
 TEST_F(LayoutTest, ClosingWritesTheSettingsFileOnce) {
@@ -108,7 +109,8 @@ TEST_F(LayoutTest, ClosingWritesTheSettingsFileOnce) {
     ASSERT_TRUE(QDir().mkpath(folder));
     const int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     ASSERT_GE(watch, 0);
-    ASSERT_GE(inotify_add_watch(watch, QFile::encodeName(folder).constData(), IN_MOVED_TO | IN_CLOSE_WRITE),
+    ASSERT_GE(inotify_add_watch(watch, QFile::encodeName(folder).constData(),
+                                IN_MOVED_TO | IN_CLOSE_WRITE),
               0);
     Main().close();
     int replaced = 0;
@@ -137,7 +139,8 @@ TEST_F(LayoutTest, ARefusedWriteIsShownAndTheWindowStillCloses) {
     Main().close();
     EXPECT_EQ(m_Dialogs.Messages(), QStringList{"Unable to write to " + LayoutFile()});
     EXPECT_FALSE(Main().isVisible());
-    EXPECT_TRUE(m_Dialogs.Unexpected().isEmpty()) << m_Dialogs.Unexpected().join("\n").toStdString();
+    EXPECT_TRUE(m_Dialogs.Unexpected().isEmpty())
+        << m_Dialogs.Unexpected().join("\n").toStdString();
 }
 
 }  // namespace
