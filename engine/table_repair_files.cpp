@@ -217,14 +217,14 @@ void TDataMender::CheckFreeChain(const std::vector<TSlot>& slots, bool hasPrimar
     std::vector<bool> seen(slots.size(), false);
     int64_t length = 0;
     std::string fault;
-    for (int32_t s = GetI32(&m_H[dh::FirstFreeRecord]); s != 0 && fault.empty(); s = slots[size_t(s)].Link) {
+    for (int32_t s = GetI32(&m_H[dh::FirstFreeRecord]); s != 0;) {
         if (s < 1 || s > m_Slots) fault = "link " + Str(s) + " is not a slot of the file";
         else if (seen[size_t(s)]) fault = "slot " + Str(s) + " is reached twice";
         else if (slots[size_t(s)].Status != 1) fault = "slot " + Str(s) + " on it is not deleted";
-        else {
-            seen[size_t(s)] = true;
-            ++length;
-        }
+        if (!fault.empty()) break;
+        seen[size_t(s)] = true;
+        ++length;
+        s = slots[size_t(s)].Link;
     }
     const auto deleted = std::count_if(slots.begin() + 1, slots.end(), [](const TSlot& s) { return s.Status == 1; });
     if (fault.empty() && hasPrimary && length != deleted)

@@ -459,13 +459,13 @@ TEST_F(VltableDamageTest, RepairBacksUpMendsEachPlantedDamageAndVerifiesClean) {
          "record 2 (ID 2) field 3 (Note): BLOB block", 2},
         {"wrong record count", [&] { SetI32(index, 3974, I32(index, 3974) + 5); },
          "index file: the header counted 305 active records, the data file holds 300"},
-        {"leaked BLOB blocks", [&] { blobs.resize(blobs.size() + 3 * 512, 0); }, "3 blocks in no sound chain"},
-        {"truncated data file", [&] { data.resize(data.size() - 3); },
+        {"leaked BLOB blocks", [&] { blobs.insert(blobs.end(), 3 * 512, uint8_t(0)); }, "3 blocks in no sound chain"},
+        {"truncated data file", [&] { data.erase(data.end() - 3, data.end()); },
          "record 300 (ID 300): the last slot was written only in part (33 of 36 bytes); kept, with Note null",
          kRecords},
-        {"data file cut inside the last record header", [&] { data.resize(RecordAt(kRecords) + 3); },
+        {"data file cut inside the last record header", [&] { data.erase(data.begin() + long(RecordAt(kRecords) + 3), data.end()); },
          "unreadable (its record header is incomplete): dropped", 0, kRecords},
-        {"truncated BLOB file", [&] { blobs.resize(blobs.size() - 700); }, "the field is emptied", kRecords},
+        {"truncated BLOB file", [&] { blobs.erase(blobs.end() - 700, blobs.end()); }, "the field is emptied", kRecords},
     };
     const auto cleanData = data, cleanIndex = index, cleanBlobs = blobs;
     for (const TCase& c : cases) {
