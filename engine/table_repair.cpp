@@ -53,7 +53,8 @@ std::string NewBackupFolder(const std::string& dataPath) {
     localtime_r(&now, &local);
     char stamp[32];
     std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
-    const std::string base = (data.parent_path() / (data.stem().string() + ".bak-" + stamp)).string();
+    const std::string base =
+        (data.parent_path() / (data.stem().string() + ".bak-" + stamp)).string();
     for (int n = 1;; ++n) {
         const std::string folder = n == 1 ? base : base + "-" + std::to_string(n);
         std::error_code ec;
@@ -86,9 +87,11 @@ TRepairReport RepairTable(const std::string& path) {
     run.IndexPath = ResolveExistingPath(indexName);
     // A BLOB file the repair has to create takes the data file's letter case.
     const std::string dataExt = fs::path(run.DataPath).extension().string();
-    run.BlobPath = ResolveExistingPath(ForceExtension(run.DataPath, dataExt == ".dat" ? "blb" : "BLB"));
+    run.BlobPath =
+        ResolveExistingPath(ForceExtension(run.DataPath, dataExt == ".dat" ? "blb" : "BLB"));
     if (!fs::is_regular_file(run.IndexPath, ec))
-        throw ETableRepairRefused(indexName + ": missing: the index definitions are lost; the table cannot be repaired");
+        throw ETableRepairRefused(
+            indexName + ": missing: the index definitions are lost; the table cannot be repaired");
 
     // Whatever the engine does when it opens a table after an interrupted
     // change happens now, before the backup, as it would for any program
@@ -115,7 +118,8 @@ TRepairReport RepairTable(const std::string& path) {
     for (auto* f : {&files.Data, &files.Index, &files.Blob}) {
         if (!*f) continue;
         const std::string original = (*f)->ActualPath();
-        const std::string copy = (fs::path(report.BackupFolder) / fs::path(original).filename()).string();
+        const std::string copy =
+            (fs::path(report.BackupFolder) / fs::path(original).filename()).string();
         TFileHandler out;
         out.SetFileName(copy);
         out.SetExclusive(true);

@@ -66,7 +66,7 @@ namespace veltra {
 
 // The table cannot be repaired; what() says why. Nothing was changed.
 class ETableRepairRefused : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 
@@ -77,12 +77,12 @@ struct TRepairReport {
     // about one record start "record N (ID X)"; an emptied BLOB field reads
     // "record N (ID X) field F (Name): BLOB ... ; the field is emptied".
     std::vector<std::string> Repairs;
-    int64_t ActiveRecords = 0;     // after the repair
-    int64_t DeletedSlots = 0;      // after the repair
-    int64_t BlobChains = 0;        // BLOB references kept
+    int64_t ActiveRecords = 0;  // after the repair
+    int64_t DeletedSlots = 0;   // after the repair
+    int64_t BlobChains = 0;     // BLOB references kept
     int64_t EmptiedBlobFields = 0;
-    int64_t ReclaimedBlocks = 0;   // blocks that were in no chain and not free
-    TTableReport After;            // VerifyTable of the repaired table
+    int64_t ReclaimedBlocks = 0;  // blocks that were in no chain and not free
+    TTableReport After;           // VerifyTable of the repaired table
 };
 
 // Repairs the table at `path` (".dat" may be omitted) as described above.

@@ -36,7 +36,7 @@ void CutFile(TFileHandler& file, int64_t size) {
 }
 
 class TDataMender {
-public:
+  public:
     TDataMender(TRun& run, TFileHandler& file) : m_Run(run), m_File(file) {}
 
     // Reads and checks header and descriptors; refuses a file that does not
@@ -49,7 +49,7 @@ public:
     int BlobFields() const { return m_BlobFields; }
     int32_t BlobBlockField() const { return GetI32(&m_H[dh::BlobBlockSize]); }
 
-private:
+  private:
     struct TSlot {
         uint8_t Status = 0;
         int32_t Link = 0;
@@ -78,7 +78,8 @@ private:
 
 void TDataMender::Check() {
     const int64_t size = m_File.GetSize();
-    if (size < kDataHeaderSize) Refuse(Name(), Str(size) + " bytes, shorter than the data file header");
+    if (size < kDataHeaderSize)
+        Refuse(Name(), Str(size) + " bytes, shorter than the data file header");
     m_File.ReadAt(0, m_H.data(), m_H.size());
     if (m_H[dh::Version] != kFileVersion)
         Refuse(Name(), "version byte " + Str(m_H[dh::Version]) + " (a table file has 3)");
@@ -92,7 +93,8 @@ void TDataMender::Check() {
     if (Encrypted()) {
         std::string password = GetShortString(&m_H[dh::Password], kMaxPasswordLength);
         Scramble(reinterpret_cast<uint8_t*>(password.data()), password.size(), kPasswordKey);
-        if (!HasPassword(password)) Refuse(Name(), "the table is encrypted and its password was not given");
+        if (!HasPassword(password))
+            Refuse(Name(), "the table is encrypted and its password was not given");
     }
 
     std::vector<uint8_t> block(size_t(fields) * kDescriptorSize);
@@ -105,14 +107,16 @@ void TDataMender::Check() {
         const int physical = PhysicalSizeFor(d.FieldType(), d.Size());
         const int expected = d.IsAutoIncrement() ? 5 : d.IsComputed() ? 0 : running;
         if (d.FieldNo() != i + 1 || d.Offset() != expected)
-            Refuse(Name(), "field descriptor " + Str(i + 1) + " is damaged (number " + Str(d.FieldNo()) +
-                               ", offset " + Str(d.Offset()) + ", expected " + Str(expected) + ")");
+            Refuse(Name(), "field descriptor " + Str(i + 1) + " is damaged (number " +
+                               Str(d.FieldNo()) + ", offset " + Str(d.Offset()) + ", expected " +
+                               Str(expected) + ")");
         if (!d.IsAutoIncrement() && !d.IsComputed()) running += physical + 1;
         if (d.FieldType() == ftBlob) ++m_BlobFields;
         m_Fields.push_back(d);
         m_Physical.push_back(physical);
     }
-    if (running > 0xFFFF) Refuse(Name(), "the field descriptors add up to a record of " + Str(running) + " bytes");
+    if (running > 0xFFFF)
+        Refuse(Name(), "the field descriptors add up to a record of " + Str(running) + " bytes");
     m_RS = running;
     if (m_BlobFields > 0 && BlobBlockSizeFrom(BlobBlockField()) <= kBlobBlockHeaderSize)
         Refuse(Name(), "BLOB block size " + Str(BlobBlockSizeFrom(BlobBlockField())));
@@ -121,8 +125,8 @@ void TDataMender::Check() {
 void TDataMender::Mend(bool hasPrimary) {
     const int headerRS = GetU16(&m_H[dh::RecordSize]);
     if (headerRS != m_RS) {
-        m_Run.Note("data file: header record size " + Str(headerRS) + ", the field descriptors add up to " +
-                   Str(m_RS) + ": set to " + Str(m_RS));
+        m_Run.Note("data file: header record size " + Str(headerRS) +
+                   ", the field descriptors add up to " + Str(m_RS) + ": set to " + Str(m_RS));
         PutU16(&m_H[dh::RecordSize], uint16_t(m_RS));
     }
     if (GetI16(&m_H[dh::BlobFieldCount]) != m_BlobFields) {
@@ -137,8 +141,8 @@ void TDataMender::Mend(bool hasPrimary) {
 
     const int32_t next = GetI32(&m_H[dh::NextRecordNo]);
     if (next != m_Slots + 1)
-        m_Run.Note("data file: header next record number " + Str(next) + ", the file holds " + Str(m_Slots) +
-                   " slots: set to " + Str(m_Slots + 1));
+        m_Run.Note("data file: header next record number " + Str(next) + ", the file holds " +
+                   Str(m_Slots) + " slots: set to " + Str(m_Slots + 1));
     PutI32(&m_H[dh::NextRecordNo], m_Slots + 1);
     // The rebuild pushes every deleted slot on a new chain.
     PutI32(&m_H[dh::FirstFreeRecord], 0);
@@ -155,7 +159,8 @@ void TDataMender::CutToSlots() {
     const int64_t size = m_File.GetSize();
     const int64_t whole = (size - m_D) / m_RS;
     const int64_t rest = (size - m_D) % m_RS;
-    if (whole + (rest > 0 ? 1 : 0) > kMaxRecordNumber) Refuse(Name(), "more than " + Str(kMaxRecordNumber) + " slots");
+    if (whole + (rest > 0 ? 1 : 0) > kMaxRecordNumber)
+        Refuse(Name(), "more than " + Str(kMaxRecordNumber) + " slots");
     m_Slots = int32_t(whole);
     if (rest == 0) return;
     const int32_t slot = m_Slots + 1;
@@ -165,10 +170,14 @@ void TDataMender::CutToSlots() {
     const std::string part = Str(rest) + " of " + Str(m_RS) + " bytes";
     const int32_t id = GetI32(&image[5]);
     std::string unreadable;
-    if (rest < kRecordHeaderSize) unreadable = "its record header is incomplete";
-    else if (image[0] == 1) unreadable = "it is a deleted slot";
-    else if (image[0] != 0) unreadable = "status byte " + Str(image[0]);
-    else if (id < 1) unreadable = "record ID " + Str(id);
+    if (rest < kRecordHeaderSize)
+        unreadable = "its record header is incomplete";
+    else if (image[0] == 1)
+        unreadable = "it is a deleted slot";
+    else if (image[0] != 0)
+        unreadable = "status byte " + Str(image[0]);
+    else if (id < 1)
+        unreadable = "record ID " + Str(id);
     if (!unreadable.empty()) {
         m_Run.Note("data file: the last slot " + Str(slot) + " was written only in part (" + part +
                    ") and is unreadable (" + unreadable + "): dropped");
@@ -184,8 +193,9 @@ void TDataMender::CutToSlots() {
         std::fill(image.begin() + d.Offset(), image.begin() + end, uint8_t(0));
         lost += (lost.empty() ? "" : ", ") + d.Name();
     }
-    m_Run.Note("record " + Str(slot) + " (ID " + Str(id) + "): the last slot was written only in part (" + part +
-               "); kept, with " + lost + " null");
+    m_Run.Note("record " + Str(slot) + " (ID " + Str(id) +
+               "): the last slot was written only in part (" + part + "); kept, with " + lost +
+               " null");
     if (Encrypted()) Scramble(image.data(), image.size(), kTableKey);
     m_File.WriteAt(SlotAt(slot), image.data(), image.size());
     m_Slots = slot;
@@ -218,15 +228,19 @@ void TDataMender::CheckFreeChain(const std::vector<TSlot>& slots, bool hasPrimar
     int64_t length = 0;
     std::string fault;
     for (int32_t s = GetI32(&m_H[dh::FirstFreeRecord]); s != 0;) {
-        if (s < 1 || s > m_Slots) fault = "link " + Str(s) + " is not a slot of the file";
-        else if (seen[size_t(s)]) fault = "slot " + Str(s) + " is reached twice";
-        else if (slots[size_t(s)].Status != 1) fault = "slot " + Str(s) + " on it is not deleted";
+        if (s < 1 || s > m_Slots)
+            fault = "link " + Str(s) + " is not a slot of the file";
+        else if (seen[size_t(s)])
+            fault = "slot " + Str(s) + " is reached twice";
+        else if (slots[size_t(s)].Status != 1)
+            fault = "slot " + Str(s) + " on it is not deleted";
         if (!fault.empty()) break;
         seen[size_t(s)] = true;
         ++length;
         s = slots[size_t(s)].Link;
     }
-    const auto deleted = std::count_if(slots.begin() + 1, slots.end(), [](const TSlot& s) { return s.Status == 1; });
+    const auto deleted =
+        std::count_if(slots.begin() + 1, slots.end(), [](const TSlot& s) { return s.Status == 1; });
     if (fault.empty() && hasPrimary && length != deleted)
         fault = Str(length) + " slots on it, " + Str(deleted) + " deleted slots in the file";
     if (!fault.empty()) m_Run.Note("free chain: " + fault + "; built again");
@@ -257,17 +271,18 @@ void TDataMender::MendSlots(std::vector<TSlot>& slots, bool hasPrimary) {
         if (s.Status == 0) {
             if (s.Id < 1 || activeIds.count(s.Id)) {
                 const int32_t id = newId(r);
-                m_Run.Note("record " + Str(r) + " (ID " + Str(s.Id) + "): " +
-                           (s.Id < 1 ? "record ID below 1" : "record ID carried by an earlier record") +
-                           "; given ID " + Str(id));
+                m_Run.Note(
+                    "record " + Str(r) + " (ID " + Str(s.Id) + "): " +
+                    (s.Id < 1 ? "record ID below 1" : "record ID carried by an earlier record") +
+                    "; given ID " + Str(id));
                 s.Id = id;
             }
             activeIds.insert(s.Id);
         } else if (!deletedIds.insert(s.Id).second) {
             // Keys of the deleted-records index are status and ID.
             const int32_t id = newId(r);
-            m_Run.Note(slot + ": deleted, with record ID " + Str(s.Id) + " of another deleted slot; given ID " +
-                       Str(id));
+            m_Run.Note(slot + ": deleted, with record ID " + Str(s.Id) +
+                       " of another deleted slot; given ID " + Str(id));
             s.Id = id;
             deletedIds.insert(id);
         }
@@ -294,18 +309,21 @@ void TDataMender::RewriteHeader(int32_t slot, const TSlot& s) {
 // The index header keeps the definitions; every tree, free list, the end
 // offset and the record count start again. Returns the no-primary flag.
 class TIndexMender {
-public:
-    TIndexMender(TRun& run, TFileHandler& file, bool encrypted) : m_Run(run), m_File(file), m_Encrypted(encrypted) {}
+  public:
+    TIndexMender(TRun& run, TFileHandler& file, bool encrypted)
+        : m_Run(run), m_File(file), m_Encrypted(encrypted) {}
 
     void Check() {
         const int64_t size = m_File.GetSize();
         if (size < kIndexBlockSize)
-            Refuse(m_File.FileName(), Str(size) + " bytes, shorter than its " + Str(kIndexBlockSize) +
+            Refuse(m_File.FileName(), Str(size) + " bytes, shorter than its " +
+                                          Str(kIndexBlockSize) +
                                           "-byte header: the index definitions are lost");
         m_File.ReadAt(0, m_H.data(), m_H.size());
         if (m_Encrypted) Scramble(m_H.data(), m_H.size(), kTableKey);
         if (m_H[ih::SecondaryCount] > kMaxSecondaryIndexes)
-            Refuse(m_File.FileName(), "header counts " + Str(m_H[ih::SecondaryCount]) + " secondary indexes");
+            Refuse(m_File.FileName(),
+                   "header counts " + Str(m_H[ih::SecondaryCount]) + " secondary indexes");
     }
     bool HasPrimary() const { return m_H[ih::NoPrimaryIndex] == 0; }
 
@@ -316,7 +334,8 @@ public:
         }
         m_Run.OldIndexRecordCount = GetI32(&m_H[ih::RecordCount]);
         const auto fresh = TIndexFile::NewHeaderImage();
-        const size_t deleted = size_t(ih::Descriptors) + size_t(kDeletedIndexSlot) * kIndexDescriptorSize;
+        const size_t deleted =
+            size_t(ih::Descriptors) + size_t(kDeletedIndexSlot) * kIndexDescriptorSize;
         std::memcpy(&m_H[deleted], &fresh[deleted], kIndexDescriptorSize);
         for (int slot = 0; slot < kIndexSlotCount; ++slot) {
             uint8_t* d = &m_H[size_t(ih::Descriptors) + size_t(slot) * kIndexDescriptorSize];
@@ -332,7 +351,7 @@ public:
         CutFile(m_File, kIndexBlockSize);
     }
 
-private:
+  private:
     TRun& m_Run;
     TFileHandler& m_File;
     bool m_Encrypted;
@@ -347,7 +366,8 @@ void MendBlobFile(TRun& run, TFileHandler& file, int blockSize, bool encrypted) 
     const int64_t size = file.GetSize();
     std::array<uint8_t, kBlobHeaderSize> h = TBlobFile::NewHeaderImage();
     if (size < kBlobHeaderSize) {
-        run.Note("BLOB file: " + Str(size) + " bytes, shorter than its header: header written anew");
+        run.Note("BLOB file: " + Str(size) +
+                 " bytes, shorter than its header: header written anew");
     } else {
         file.ReadAt(0, h.data(), h.size());
         if (encrypted) Scramble(h.data(), h.size(), kTableKey);
@@ -355,19 +375,21 @@ void MendBlobFile(TRun& run, TFileHandler& file, int blockSize, bool encrypted) 
     const int64_t blocks = std::max<int64_t>(0, size - kBlobHeaderSize) / B;
     const int64_t end = kBlobHeaderSize + blocks * B;
     if (size > end && size >= kBlobHeaderSize)
-        run.Note("BLOB file: a partly written last block (" + Str(size - end) + " of " + Str(B) + " bytes) dropped");
+        run.Note("BLOB file: a partly written last block (" + Str(size - end) + " of " + Str(B) +
+                 " bytes) dropped");
     if (h[bh::Version] != kFileVersion) {
         run.Note("BLOB file: version byte " + Str(h[bh::Version]) + ": set to 3");
         h[bh::Version] = kFileVersion;
     }
     if (GetI32(&h[bh::EndOffset]) != end)
-        run.Note("BLOB file: header end offset " + Str(GetI32(&h[bh::EndOffset])) + ", the file ends at " + Str(end) +
-                 ": set to " + Str(end));
+        run.Note("BLOB file: header end offset " + Str(GetI32(&h[bh::EndOffset])) +
+                 ", the file ends at " + Str(end) + ": set to " + Str(end));
 
     run.OldFreeBlocks.assign(size_t(blocks), false);
     for (int64_t o = GetI32(&h[bh::FirstFreeBlock]); o != 0;) {
         if (o < kBlobHeaderSize || o >= end || (o - kBlobHeaderSize) % B != 0) {
-            run.Note("BLOB file: free list: link " + Str(o) + " is not a block of the file; built again");
+            run.Note("BLOB file: free list: link " + Str(o) +
+                     " is not a block of the file; built again");
             break;
         }
         const size_t at = size_t((o - kBlobHeaderSize) / B);

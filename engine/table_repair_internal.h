@@ -21,7 +21,7 @@ struct TRun {
 
     TRepairReport& Report;
     std::string DataPath, IndexPath, BlobPath;  // as the OS opened them
-    bool BlobCreated = false;                    // the repair made the BLOB file
+    bool BlobCreated = false;                   // the repair made the BLOB file
 
     // Found while mending the files, used by the rebuild.
     int32_t OldIndexRecordCount = 0;  // the index header's record count before

@@ -19,16 +19,16 @@ namespace {
 
 struct TBlobField {
     int FieldNo;
-    int Offset;  // of the null byte in the record
+    int Offset;         // of the null byte in the record
     std::string Label;  // "field 6 (Notes)"
 };
 
 class TRebuild {
-public:
+  public:
     explicit TRebuild(TRun& run) : m_Run(run) {}
     void Run();
 
-private:
+  private:
     void Open();
     // Slot r, pinned (the table is exclusive: no other process can change it).
     TRecord* Fetch(int32_t r) {
@@ -70,9 +70,10 @@ void TRebuild::Open() {
         m_T.OpenTable();
     } catch (const EVeltraEngineError& e) {
         if (e.ErrorCode() != ecHeaderCorrupt && e.ErrorCode() != ecWrongVersion) throw;
-        throw ETableRepairRefused(std::string("the mended files do not open (the index definitions may be "
-                                              "damaged): ") +
-                                  e.what() + "; the table cannot be repaired");
+        throw ETableRepairRefused(
+            std::string("the mended files do not open (the index definitions may be "
+                        "damaged): ") +
+            e.what() + "; the table cannot be repaired");
     }
     TIndexFile& ix = m_T.IndexFile();
     if (ix.HasPrimaryIndex()) m_Slots.push_back(0);
@@ -109,8 +110,9 @@ bool TRebuild::IndexRecord(int32_t r, const uint8_t* image, std::string& conflic
 
 std::string TRebuild::WalkChain(int32_t r, int32_t first, std::vector<int32_t>& blocks) {
     if (!IsBlock(first))
-        return "reference " + Str(first) + " is not a block of the BLOB file (blocks at 512 + k x " + Str(m_B) +
-               " below " + Str(m_End) + ")";
+        return "reference " + Str(first) +
+               " is not a block of the BLOB file (blocks at 512 + k x " + Str(m_B) + " below " +
+               Str(m_End) + ")";
     const int64_t dataSize = m_B - kBlobBlockHeaderSize;
     std::unordered_set<int32_t> seen;
     int64_t declared = 0, held = 0;
@@ -120,7 +122,10 @@ std::string TRebuild::WalkChain(int32_t r, int32_t first, std::vector<int32_t>& 
         if (const int32_t owner = m_Owner[BlockIndex(o)]; owner != 0)
             return "block " + Str(o) + " is in the chain of record " + Str(owner) + " as well";
         const int64_t remaining = declared - held;
-        const int readAhead = blocks.empty() ? 1 : int(std::clamp<int64_t>((remaining + dataSize - 1) / dataSize, 1, 1 << 16));
+        const int readAhead =
+            blocks.empty()
+                ? 1
+                : int(std::clamp<int64_t>((remaining + dataSize - 1) / dataSize, 1, 1 << 16));
         bool changed = false;
         TBlock* b = m_Blob->FetchBlock(o, readAhead, changed);
         if (!b) RaiseEngineError(ecLockFailure, m_Blob->FileName());
@@ -128,7 +133,8 @@ std::string TRebuild::WalkChain(int32_t r, int32_t first, std::vector<int32_t>& 
         m_Blob->Unpin(b);
         const std::string block = "block " + Str(o);
         if (h.OwnerRecord != r) return block + " names record " + Str(h.OwnerRecord) + " as owner";
-        if (h.PrevBlock != prev) return block + " has previous link " + Str(h.PrevBlock) + ", expected " + Str(prev);
+        if (h.PrevBlock != prev)
+            return block + " has previous link " + Str(h.PrevBlock) + ", expected " + Str(prev);
         if (blocks.empty()) {
             declared = h.TotalSize;
             if (declared <= 0) return block + " declares a length of " + Str(declared);
@@ -136,13 +142,15 @@ std::string TRebuild::WalkChain(int32_t r, int32_t first, std::vector<int32_t>& 
             return block + " declares a length but is not the first";
         }
         if (h.UsedBytes > dataSize) return block + " holds " + Str(h.UsedBytes) + " used bytes";
-        if (h.NextBlock != 0 && h.UsedBytes != dataSize) return block + " is not full but not the last";
+        if (h.NextBlock != 0 && h.UsedBytes != dataSize)
+            return block + " is not full but not the last";
         held += h.UsedBytes;
         blocks.push_back(o);
         if (h.NextBlock != 0 && !IsBlock(h.NextBlock))
-            return block + " links to " + Str(h.NextBlock) + ", not a block of the BLOB file (it ends at " +
-                   Str(m_End) + ")";
-        if (int64_t(blocks.size()) > int64_t(m_Owner.size())) return "chain longer than the BLOB file";
+            return block + " links to " + Str(h.NextBlock) +
+                   ", not a block of the BLOB file (it ends at " + Str(m_End) + ")";
+        if (int64_t(blocks.size()) > int64_t(m_Owner.size()))
+            return "chain longer than the BLOB file";
         prev = o;
         o = h.NextBlock;
     }
@@ -170,12 +178,14 @@ void TRebuild::MendBlobFields(TRecord& rec, bool active) {
                     if (p[0] != 1) {
                         m_T.MarkRecordDirty(rec);
                         p[0] = 1;
-                        m_Run.Note(RecordLabel(rec) + " " + f.Label + ": null byte with a BLOB reference; set");
+                        m_Run.Note(RecordLabel(rec) + " " + f.Label +
+                                   ": null byte with a BLOB reference; set");
                     }
                     continue;
                 }
             }
-            m_Run.Note(RecordLabel(rec) + " " + f.Label + ": BLOB " + broken + "; the field is emptied");
+            m_Run.Note(RecordLabel(rec) + " " + f.Label + ": BLOB " + broken +
+                       "; the field is emptied");
             ++m_Run.Report.EmptiedBlobFields;
         } else if (ref != 0) {
             m_Run.Note("data file: deleted slot " + Str(rec.PhysicalNo) + " " + f.Label +
@@ -196,7 +206,8 @@ void TRebuild::Records() {
         std::string conflict;
         if (active && !IndexRecord(r, rec.Buffer.data(), conflict)) {
             m_Run.Note(RecordLabel(rec) + ": its key in " + conflict +
-                       " is already held by an earlier record; the record is deleted (the backup keeps it)");
+                       " is already held by an earlier record; the record is deleted (the backup "
+                       "keeps it)");
             m_T.MarkRecordDirty(rec);
             rec.SetStatus(1);
             active = false;
