@@ -514,6 +514,17 @@ TEST_F(VltableDamageTest, RepairBacksUpMendsEachPlantedDamageAndVerifiesClean) {
     }
 }
 
+TEST_F(VltableDamageTest, RepairRefusesATableWithoutIndexDefinitionsAndChangesNothing) {
+    std::filesystem::remove(IndexPathOf(table));
+    const TToolResult r = RunTool({"repair", table});
+    EXPECT_EQ(r.Status, 3) << r.Out << r.Err;
+    EXPECT_NE(r.Err.find("missing: the index definitions are lost; the table cannot be repaired"), std::string::npos)
+        << r.Err;
+    EXPECT_EQ(r.Out, "");
+    EXPECT_EQ(ReadFileBytes(table), data);
+    EXPECT_EQ(ReadFileBytes(BlobPathOf(table)), blobs);
+}
+
 // ---------------------------------------------------------------- locks
 
 TEST_F(VltableTest, AHeldRecordRefusesAnotherProcessUntilTheRetriesRunOut) {
