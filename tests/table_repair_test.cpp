@@ -769,33 +769,58 @@ TEST(TableRepairNaturalOrderTest, ATableWithoutPrimaryIndexIsRepaired) {
     EXPECT_EQ(Snapshot(path), expected);
 }
 
-// An encrypted table: records, index and BLOB file scrambled.
-TEST(TableRepairEncryptedTest, AScrambledTableIsRepairedWithItsPassword) {
+// Variants whose keys or bytes differ: a table with a locale (keys compared
+// by its collation) and an encrypted one (records, index and BLOB file
+// scrambled). The last record loses a byte, the BLOB free list head and the
+// index header's record count are damaged.
+struct TVariant {
+    const char* Name;
+    uint16_t LanguageID;
+    const char* Password;
+};
+
+class TableRepairVariantTest : public ::testing::TestWithParam<TVariant> {};
+
+TEST_P(TableRepairVariantTest, TheDamagedTableIsRepairedWithItsRecords) {
     EngineStartup();
     RemoveAllPasswords();
     TTestDir dir;
-    const std::string path = dir / "secret.dat";
-    CreateTable(path, RepairTableDef("Key1"));
-    AddPassword("Key1");
+    const std::string path = dir / "variant.dat";
+    const std::string password = GetParam().Password;
+    TTableDef def = RepairTableDef(password);
+    def.LanguageID = GetParam().LanguageID;
+    CreateTable(path, def);
+    if (!password.empty()) AddPassword(password);
     FillTable(path, 40, 7);
     const TModel model = Snapshot(path);
     TBytes data = ReadFileBytes(path);
     data.pop_back();
     WriteFileBytes(path, data);
     TBytes blob = ReadFileBytes(BlobPathOf(path));
-    PutI32(&blob[bh::FirstFreeBlock], 0);  // scrambled: a garbage head
+    PutI32(&blob[bh::FirstFreeBlock], 0);
     WriteFileBytes(BlobPathOf(path), blob);
+    TBytes index = ReadFileBytes(IndexPathOf(path));
+    index[ih::RecordCount] ^= 0x5A;
+    WriteFileBytes(IndexPathOf(path), index);
 
-    RemoveAllPasswords();
-    EXPECT_THROW(RepairTable(path), ETableRepairRefused);
-    EXPECT_EQ(ReadFileBytes(path), data);
-    AddPassword("Key1");
+    if (!password.empty()) {
+        RemoveAllPasswords();
+        EXPECT_THROW(RepairTable(path), ETableRepairRefused);
+        EXPECT_EQ(ReadFileBytes(path), data);
+        AddPassword(password);
+    }
     const TRepairReport report = RepairTable(path);
     EXPECT_TRUE(report.After.Ok()) << report.After.Text();
     EXPECT_TRUE(Holds(report.Repairs, "record 40 (ID 40): the last slot was written only in part"))
         << Joined(report.Repairs);
+    EXPECT_TRUE(Holds(report.Repairs, "index file: the header counted ")) << Joined(report.Repairs);
     EXPECT_EQ(Snapshot(path), model);
     RemoveAllPasswords();
 }
+
+INSTANTIATE_TEST_SUITE_P(Variants, TableRepairVariantTest,
+                         ::testing::Values(TVariant{"German", 0x0407, ""},
+                                           TVariant{"Encrypted", 0, "Key1"}),
+                         [](const auto& info) { return std::string(info.param.Name); });
 
 }  // namespace
