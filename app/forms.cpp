@@ -45,6 +45,7 @@ TForms::~TForms() {
         }
         mainlayout.reset();
     }
+    editlayout.reset();
     // The dialogs are children of the main window and go with it.
     mainform.reset();
 }
@@ -111,6 +112,17 @@ std::unique_ptr<TForms> CreateForms() {
     main->SaveLayout = [layout](Tmainform& window) {
         try {
             layout->Save();
+        } catch (const std::exception& error) {
+            // "Unable to write to ..."; the window still closes.
+            Dialogs().Error(&window, QString::fromUtf8(error.what()));
+        }
+    };
+    f.editlayout = std::make_unique<TLayoutStore>(*edit);
+    TLayoutStore* editLayout = f.editlayout.get();
+    edit->RestoreLayout = [editLayout](Teditform&) { editLayout->Restore(); };
+    edit->SaveLayout = [editLayout](Teditform& window) {
+        try {
+            editLayout->Save();
         } catch (const std::exception& error) {
             // "Unable to write to ..."; the window still closes.
             Dialogs().Error(&window, QString::fromUtf8(error.what()));

@@ -60,6 +60,9 @@ struct TForms {
     // $XDG_CONFIG_HOME/veltra-log/kesh_1_1.ini): restored by its show step,
     // saved when it closes, and saved at destruction when it was not.
     std::unique_ptr<TLayoutStore> mainlayout;
+    // The edit window's layout in the same file: restored at every showing,
+    // saved when it closes.
+    std::unique_ptr<TLayoutStore> editlayout;
 };
 
 // Creates every window in the order above, connects them (the query

@@ -277,7 +277,9 @@ bool Teditform::Editing() const {
 void Teditform::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
     // A window restored from the task bar is not shown anew.
-    if (!event->spontaneous()) FormShow();
+    if (event->spontaneous()) return;
+    if (RestoreLayout) RestoreLayout(*this);
+    FormShow();
 }
 
 void Teditform::FormShow() {
@@ -383,6 +385,7 @@ bool Teditform::CloseModal() {
         m_ModalResult = 0;
         return false;
     }
+    if (SaveLayout) SaveLayout(*this);
     QDialog::done(m_ModalResult);
     return true;
 }

@@ -93,6 +93,13 @@ public:
     // QDialog::Accepted (OK) or QDialog::Rejected (Cancel, Escape, close box,
     // whether or not its "Save changes?" was answered Yes).
     int ShowModal();
+
+    // Seams for the window layout settings: RestoreLayout runs at every
+    // showing before the show step, SaveLayout when a close has been
+    // allowed (after the close-query step), before the window closes.
+    std::function<void(Teditform&)> RestoreLayout;
+    std::function<void(Teditform&)> SaveLayout;
+
     // The two halves of ShowModal's binding, for a caller that runs the
     // window itself: the editor follows `Description` of the current record
     // only between these calls.

@@ -10,11 +10,14 @@
 #include <QDir>
 #include <QFile>
 #include <QMenu>
+#include <QPushButton>
 #include <QSplitter>
 #include <QTest>
 
+#include "app/edit/editform.h"
 #include "app/mainform.h"
 #include "platform/qt/controls/db_grid.h"
+#include "platform/qt/controls/db_navigator.h"
 #include "tests/app/app_fixture.h"
 #include "users/user_context.h"
 
@@ -99,6 +102,34 @@ TEST_F(LayoutTest, ARestartShowsTheSplittersColumnsAndCheckMarksAsLeft) {
     EXPECT_FALSE(Main().MenuItem(Main().columnsmenu(), "Priority")->isChecked());
     EXPECT_FALSE(Main().previewitem()->isChecked());
     EXPECT_TRUE(Main().historyitem()->isChecked());
+    EXPECT_TRUE(m_Dialogs.Unexpected().isEmpty())
+        << m_Dialogs.Unexpected().join("\n").toStdString();
+}
+
+TEST_F(LayoutTest, TheEditWindowKeepsItsSplitOverARestart) {
+    StartWithLog();
+    const auto editTicket = [this](std::function<void(Teditform&)> step) {
+        m_Dialogs.Drive([step](QDialog& d) { step(static_cast<Teditform&>(d)); });
+        QTest::mouseClick(Main().navigator1()->Button(TNavigateButton::Edit), Qt::LeftButton);
+        EXPECT_EQ(m_Dialogs.Pending(), 0u);
+    };
+    int before = 0, moved = 0;
+    editTicket([&](Teditform& edit) {
+        before = edit.Panel1()->height();
+        DragHandle(edit.Splitter1(), 40);
+        moved = edit.Panel1()->height();
+        QTest::mouseClick(edit.OkButton(), Qt::LeftButton);
+    });
+    ASSERT_NE(moved, before) << "the drag moved nothing";
+    EXPECT_TRUE(ReadFile("config/veltra-log/kesh_1_1.ini").contains("[Teditform]"));
+
+    Restart();
+    int shown = 0;
+    editTicket([&](Teditform& edit) {
+        shown = edit.Panel1()->height();
+        QTest::mouseClick(edit.CancelButton(), Qt::LeftButton);
+    });
+    EXPECT_EQ(shown, moved);
     EXPECT_TRUE(m_Dialogs.Unexpected().isEmpty())
         << m_Dialogs.Unexpected().join("\n").toStdString();
 }
