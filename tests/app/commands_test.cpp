@@ -499,5 +499,23 @@ TEST_F(PrintCommandsTest, PrintSelectedPrintsTheCurrentTicketWithOrWithoutItsHis
     ExpectNoSurprises();
 }
 
+TEST_F(PrintCommandsTest, WithPreviewCheckedThePrintShowsThePreviewFirst) {
+    Main().previewitem()->trigger();
+    ASSERT_TRUE(Main().previewitem()->isChecked());
+    bool reportOpen = false;
+    QString caption;
+    m_Dialogs.Drive([&](QDialog& d) {
+        reportOpen = AllForms().pform->ReportTable().Active();
+        caption = d.windowTitle();
+        d.reject();
+    });
+    QTest::mouseClick(Main().printselbtn(), Qt::LeftButton);
+    ExpectNoSurprises();
+    EXPECT_TRUE(reportOpen);
+    EXPECT_TRUE(caption.contains(AllForms().pform->Report().Title)) << caption.toStdString();
+    // Closing the preview closes the report's table.
+    EXPECT_FALSE(AllForms().pform->ReportTable().Active());
+}
+
 }  // namespace
 }  // namespace veltra
