@@ -62,15 +62,18 @@ fi
 dpkg-deb --contents "$deb" | awk '{print $6}' | sed -e 's|^\./||' -e 's|/$||' >"$scratch/contents"
 expected=(
     usr/bin/vltable
+    usr/share/man/man1/vltable.1.gz
+    usr/share/doc/veltra-log/copyright
+    usr/share/doc/veltra-log/changelog.gz
+)
+with_program_files=(
+    usr/bin/veltra-log
     usr/bin/veltra-log-setup-folder
     usr/share/applications/veltra-log.desktop
     usr/share/icons/hicolor/scalable/apps/veltra-log.svg
     usr/share/metainfo/veltra-log.metainfo.xml
-    usr/share/man/man1/vltable.1.gz
     usr/share/man/man1/veltra-log.1.gz
     usr/share/man/man1/veltra-log-setup-folder.1.gz
-    usr/share/doc/veltra-log/copyright
-    usr/share/doc/veltra-log/changelog.gz
     usr/share/veltra-log/datamast.dat
     usr/share/veltra-log/datamast.idx
     usr/share/veltra-log/datamast.blb
@@ -82,9 +85,16 @@ expected=(
     usr/share/veltra-log/veltrahelp.hlp
     usr/share/veltra-log/veltra-log.svg
 )
-[ "$with_program" = 1 ] && expected+=(usr/bin/veltra-log)
-if command -v rsvg-convert >/dev/null; then
-    expected+=(usr/share/icons/hicolor/48x48/apps/veltra-log.png)
+if [ "$with_program" = 1 ]; then
+    expected+=("${with_program_files[@]}")
+    if command -v rsvg-convert >/dev/null; then
+        expected+=(usr/share/icons/hicolor/48x48/apps/veltra-log.png)
+    fi
+else
+    # Without the program the package holds none of the files that serve it.
+    for path in "${with_program_files[@]}"; do
+        grep -qx "$path" "$scratch/contents" && fail "a package without the program holds /$path"
+    done
 fi
 for path in "${expected[@]}"; do
     grep -qx "$path" "$scratch/contents" || fail "the package lacks /$path"
@@ -119,19 +129,25 @@ if [ "$with_program" = 1 ]; then
 fi
 
 # --- the installed data files -------------------------------------------------
-if command -v desktop-file-validate >/dev/null; then
+if [ "$with_program" != 1 ]; then
+    :
+elif command -v desktop-file-validate >/dev/null; then
     desktop-file-validate "$root/usr/share/applications/veltra-log.desktop" ||
         fail "desktop-file-validate rejects the desktop entry"
 else
     echo "note: desktop-file-validate not found (package desktop-file-utils): desktop entry not validated"
 fi
-if command -v appstreamcli >/dev/null; then
+if [ "$with_program" != 1 ]; then
+    :
+elif command -v appstreamcli >/dev/null; then
     appstreamcli validate --no-net "$root/usr/share/metainfo/veltra-log.metainfo.xml" ||
         fail "appstreamcli rejects the metainfo"
 else
     echo "note: appstreamcli not found (package appstream): metainfo not validated"
 fi
-for page in vltable veltra-log veltra-log-setup-folder; do
+pages=(vltable)
+[ "$with_program" = 1 ] && pages+=(veltra-log veltra-log-setup-folder)
+for page in "${pages[@]}"; do
     gz=$root/usr/share/man/man1/$page.1.gz
     if ! gzip -t "$gz" 2>/dev/null; then
         fail "$page.1.gz is not gzip data"
