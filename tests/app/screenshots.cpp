@@ -5,7 +5,7 @@
 //   app_screenshots OUTPUT_FOLDER
 //
 // login-first-user.png (a fresh folder), main-no-log.png, main-log-open.png,
-// main-query.png (a query applied), about.png and login.png (a second start with several users). Run it under
+// edit-window.png (the edit window over a ticket), main-query.png (a query applied), about.png and login.png (a second start with several users). Run it under
 // Xvfb (scripts/screenshots.sh) or on the offscreen platform.
 #include <QApplication>
 #include <QDir>
@@ -19,10 +19,12 @@
 
 #include "app/aboutforms.h"
 #include "app/dialogs/queryform.h"
+#include "app/edit/editform.h"
 #include "app/forms.h"
 #include "app/mainform.h"
 #include "app/program_folder.h"
 #include "engine/veltra_table.h"
+#include "platform/qt/controls/db_navigator.h"
 #include "platform/qt/dialogs/scripted_dialogs.h"
 #include "users/getuserform2.h"
 #include "users/user_context.h"
@@ -67,6 +69,18 @@ void AddTickets(const QString& path) {
         table.FieldByName("Category").SetAsString(t.Category);
         if (*t.Owner) table.FieldByName("Owner").SetAsString(t.Owner);
         table.FieldByName("Submit date").SetAsString("3/14/2026");
+        // A formatted description, and All as the history step leaves it:
+        // the description's paragraphs, then the history lines.
+        const std::string body = std::string("\\pard\\b ") + t.Title +
+                                 "\\b0\\par\r\n\\pard Seen by \\i " + t.Submitter +
+                                 "\\i0  on the \\cf1 second\\cf0  floor.\\par\r\n";
+        const std::string head =
+            "{\\rtf1\\ansi\\deff0{\\fonttbl{\\f0\\fswiss Arial;}}"
+            "{\\colortbl ;\\red192\\green0\\blue0;}\\f0\\fs20 ";
+        const std::string history = std::string("\\pard ---- 3/14/2026 09:12 AM ") +
+                                    t.Submitter + " submitted ticket\\par\r\n";
+        table.FieldByName("Description").SetAsString(head + body + "\\par\r\n}\r\n");
+        table.FieldByName("All").SetAsString(head + body + history + "\\par\r\n}\r\n");
         table.Post();
     }
 }
@@ -151,6 +165,13 @@ int Run(const QString& out) {
         }
         main.table1().Next();
         ok &= Save(main, out + "/main-log-open.png");
+        // The edit window over the current ticket, left with Cancel.
+        dialogs.Drive([&](QDialog& d) {
+            auto& edit = static_cast<Teditform&>(d);
+            ok &= Save(edit, out + "/edit-window.png");
+            QTest::mouseClick(edit.CancelButton(), Qt::LeftButton);
+        });
+        QTest::mouseClick(main.navigator1()->Button(TNavigateButton::Edit), Qt::LeftButton);
         // A query applied through the query builder: "Close Query" shows.
         dialogs.Drive([&](QDialog& d) {
             auto& query = static_cast<Tqueryform&>(d);
