@@ -12,9 +12,10 @@
 #include "engine/session.h"
 #include "engine/table_repair.h"
 #include "engine/table_verifier.h"
+#include "platform/table_text/record_text.h"
+#include "platform/table_text/value_json.h"
 #include "schema_json.h"
 #include "tool_errors.h"
-#include "value_json.h"
 
 namespace veltra::vltable {
 
@@ -55,34 +56,6 @@ std::vector<TField*> SelectFields(TVeltraTable& t, const TOptions& o) {
         for (const auto& f : t.Fields()) fields.push_back(f.get());
     }
     return fields;
-}
-
-TJson RecordJson(TVeltraTable& t, const std::vector<TField*>& fields, bool plainText = false) {
-    TJson record = TJson::object();
-    for (TField* f : fields) record[f->FieldName()] = FieldToJson(t, *f, plainText);
-    return record;
-}
-
-std::string JsonLine(const TJson& value) {
-    // Invalid UTF-8 cannot come out of the Windows-1252 conversion; replace
-    // rather than fail should a BLOB text hold something odd.
-    return value.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
-}
-
-std::string CsvCell(const std::string& text) {
-    if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
-    std::string quoted = "\"";
-    for (char c : text) {
-        if (c == '"') quoted += '"';
-        quoted += c;
-    }
-    return quoted + "\"";
-}
-
-std::string CsvRow(const std::vector<std::string>& cells) {
-    std::string row;
-    for (size_t i = 0; i < cells.size(); ++i) row += (i ? "," : "") + CsvCell(cells[i]);
-    return row + "\r\n";
 }
 
 // Reads one JSON object; EBadInput when the text is not one.
@@ -135,33 +108,6 @@ void LocateId(TVeltraTable& t, int64_t id) {
         if (idField.AsInteger() == id) return;
     throw ENotFound("record " + std::to_string(id) + " not found");
 }
-
-// Holds one read phase over a batch of records while a shared table is read
-// from start to end. On its own every cursor step is a read phase: a lock
-// round trip and a look at three file headers per record. A batch of 256
-// records holds the read lock for milliseconds, well inside the time writers
-// retry for, and the engine still notices other processes' changes at the
-// start of each batch (and keeps the cursor where it was).
-class TReadBatch {
-public:
-    explicit TReadBatch(TDataFile& file) : m_File(file) { m_File.BeginRead(); }
-    ~TReadBatch() {
-        try {
-            m_File.EndRead();
-        } catch (...) {
-            // Closing the table releases the lock in any case.
-        }
-    }
-    void Step() {
-        if (++m_Count % 256 != 0) return;
-        m_File.EndRead();
-        m_File.BeginRead();
-    }
-
-private:
-    TDataFile& m_File;
-    int64_t m_Count = 0;
-};
 
 std::string ReadAll(std::istream& in) {
     std::ostringstream text;
@@ -224,23 +170,13 @@ int Dump(const TOptions& o) {
     TVeltraTable t;
     OpenTable(t, o);
     ApplyFilter(t, o);
-    const std::vector<TField*> fields = SelectFields(t, o);
-    const bool csv = o.Format == "csv";
-    if (csv) {
-        std::vector<std::string> names;
-        for (TField* f : fields) names.push_back(f->FieldName());
-        Out(CsvRow(names));
-    }
-    std::string chunk;
+    const TRecordText text(t, SelectFields(t, o),
+                           o.Format == "csv" ? TRecordTextFormat::Csv : TRecordTextFormat::JsonLines,
+                           o.PlainText);
+    std::string chunk = text.Header();
     TReadBatch batch(*t.DataFile());
     for (t.First(); !t.Eof(); t.Next(), batch.Step()) {
-        if (csv) {
-            std::vector<std::string> cells;
-            for (TField* f : fields) cells.push_back(FieldToText(t, *f, o.PlainText));
-            chunk += CsvRow(cells);
-        } else {
-            chunk += JsonLine(RecordJson(t, fields, o.PlainText));
-        }
+        chunk += text.Row();
         if (chunk.size() > (1 << 16)) {
             Out(chunk);
             chunk.clear();
@@ -265,7 +201,7 @@ int Find(const TOptions& o) {
         JsonToField(t, field, TextToJson(t, field, o.Values[i]), true);
     });
     if (!found) throw ENotFound("no record matches the key");
-    Out(JsonLine(RecordJson(t, SelectFields(t, o))));
+    Out(TRecordText(t, SelectFields(t, o), TRecordTextFormat::JsonLines, false).Row());
     return kExitOk;
 }
 

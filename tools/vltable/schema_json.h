@@ -18,7 +18,7 @@
 #pragma once
 
 #include "engine/table_builder.h"
-#include "value_json.h"
+#include "platform/table_text/value_json.h"
 
 namespace veltra::vltable {
 

@@ -1,6 +1,8 @@
 // Failures of the command-line tool that are not engine errors, each with the
 // exit status it ends the process with. Engine and dataset errors
-// (EVeltraEngineError, EDatabaseError, EConvertError) end it with status 3.
+// (EVeltraEngineError, EDatabaseError, EConvertError) and input that cannot
+// be stored (EBadInput, platform/table_text/value_json.h) end it with
+// status 3.
 #pragma once
 
 #include <stdexcept>
@@ -12,13 +14,6 @@ enum TExitStatus : int { kExitOk = 0, kExitNotFound = 1, kExitProblems = 1, kExi
 
 // A command line that does not follow the contract (status 2).
 class EUsage : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
-
-// Input that cannot be stored: malformed JSON, a value of the wrong form, text
-// without a Windows-1252 form, an unknown field (status 3).
-class EBadInput : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
 };

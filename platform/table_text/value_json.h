@@ -17,6 +17,7 @@
 #pragma once
 
 #include <cstdint>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -24,9 +25,16 @@
 
 #include "engine/veltra_table.h"
 
-namespace veltra::vltable {
+namespace veltra {
 
 using TJson = nlohmann::ordered_json;
+
+// Input that cannot be stored: malformed JSON, a value of the wrong form,
+// text without a Windows-1252 form, an unknown field.
+class EBadInput : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
 
 // UTF-8 to Windows-1252; EBadInput (naming `what`) for invalid UTF-8 or a
 // character the code page lacks.
@@ -63,4 +71,4 @@ void JsonToField(TVeltraTable& table, TField& field, const TJson& value, bool fo
 // numbers and booleans unquoted, dates and times as above, bytes as base64.
 TJson TextToJson(TVeltraTable& table, const TField& field, const std::string& text);
 
-}  // namespace veltra::vltable
+}  // namespace veltra

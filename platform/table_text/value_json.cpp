@@ -1,4 +1,4 @@
-#include "value_json.h"
+#include "platform/table_text/value_json.h"
 
 #include <charconv>
 #include <cmath>
@@ -10,9 +10,8 @@
 #include "engine/codec.h"
 #include "platform/locale_services.h"
 #include "platform/rtf/rtf.h"
-#include "tool_errors.h"
 
-namespace veltra::vltable {
+namespace veltra {
 
 namespace {
 
@@ -368,4 +367,4 @@ TJson TextToJson(TVeltraTable& table, const TField& field, const std::string& te
     }
 }
 
-}  // namespace veltra::vltable
+}  // namespace veltra
