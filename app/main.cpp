@@ -1,11 +1,13 @@
-// veltra-log: the windowed program. It takes no arguments and reads no
-// environment variables of its own; it needs a display.
+// veltra-log: the windowed program. Its command line (app/startup.h) names
+// the team folder to work in; it needs a display.
 #include <QApplication>
 #include <cstdio>
 #include <cstdlib>
 
 #include "app/forms.h"
 #include "app/mainform.h"
+#include "app/program_folder.h"
+#include "app/startup.h"
 #include "platform/format_settings.h"
 #include "platform/qt/app/application.h"
 
@@ -20,6 +22,22 @@ bool HasDisplay() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
+    const veltra::TStartOptions options = veltra::ParseStartOptions(arguments);
+    if (!options.Error.isEmpty()) {
+        std::fprintf(stderr, "veltra-log: %s\n%s", qPrintable(options.Error),
+                     qPrintable(veltra::StartUsage()));
+        return 2;
+    }
+    if (options.Help) {
+        std::fputs(qPrintable(veltra::StartUsage()), stdout);
+        return 0;
+    }
+    if (options.Version) {
+        std::printf("veltra-log %s\n", VELTRA_VERSION);
+        return 0;
+    }
     if (!HasDisplay()) {
         std::fprintf(stderr,
                      "veltra-log needs a graphical display (DISPLAY or WAYLAND_DISPLAY is not "
@@ -31,8 +49,16 @@ int main(int argc, char** argv) {
     veltra::TApplication app(argc, argv);
     QApplication::setApplicationName("Veltra Log");
     QApplication::setApplicationDisplayName("Veltra Log");
-    QApplication::setWindowIcon(QIcon(QApplication::applicationDirPath() + "/veltra-log.svg"));
+    QApplication::setApplicationVersion(VELTRA_VERSION);
+    QApplication::setWindowIcon(QIcon::fromTheme("veltra-log",
+                                                 QIcon(QApplication::applicationDirPath() + "/veltra-log.svg")));
     veltra::InstallUserFormatSettings();
+
+    const std::optional<QString> folder = veltra::FindTeamFolder(options);
+    if (!folder) return options.Folder ? 2 : 1;
+    if (!veltra::CheckTeamFolder(*folder)) return 1;
+    veltra::SetProgramFolder(*folder);
+
     std::unique_ptr<veltra::TForms> forms = veltra::CreateForms();
     forms->mainform->show();
     const int result = app.exec();

@@ -194,6 +194,9 @@ private:
     void searchbtnClick();
     void querybtnClick();
     void closequerybtnClick();
+
+    // mainform_export.cpp
+    void ExportViewClick();
     // "Print &All" (selectedOnly false) and "&Print Selected".
     void SpeedButton1Click(bool selectedOnly);
 
@@ -234,6 +237,7 @@ private:
     QMenu* m_PrintingMenu = nullptr;
     QMenu* m_HelpMenu = nullptr;
     QAction* m_EditCategories = nullptr;
+    QAction* m_ExportView = nullptr;
     QAction* m_Preview = nullptr;
     QAction* m_PrintHistory = nullptr;
     QAction* m_AdminMenuAction = nullptr;

@@ -108,6 +108,7 @@ void Tmainform::table1AfterOpen() {
     m_RightPanel->show();
     m_TopPanel->show();
     m_EditCategories->setEnabled(true);
+    m_ExportView->setEnabled(true);
     m_SortBox->clear();
     m_StatusBar->show();
     for (const std::string& name : m_Table.GetIndexNames()) {
@@ -154,6 +155,7 @@ void Tmainform::table1AfterClose() {
     m_Filler->show();
     m_TopPanel->hide();
     m_EditCategories->setEnabled(false);
+    m_ExportView->setEnabled(false);
     m_StatusBar->hide();
     m_ColumnsMenu->setEnabled(false);
     showstatus();

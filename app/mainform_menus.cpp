@@ -30,7 +30,7 @@ namespace {
 template <class F>
 QAction* Item(QMenu* menu, const QString& caption, const QString& hint, QObject* owner, F f) {
     QAction* action = menu->addAction(caption);
-    action->setObjectName(QString(caption).remove('&').remove(' ').remove('/').toLower() + "item");
+    action->setObjectName(QString(caption).remove('&').remove(' ').remove('/').remove('.').toLower() + "item");
     if (!hint.isEmpty()) SetHint(action, hint);
     QObject::connect(action, &QAction::triggered, owner, [f] { RunGuarded(f); });
     return action;
@@ -48,6 +48,10 @@ void Tmainform::BuildMenus() {
     m_EditCategories = Item(m_FileMenu, "Edit Categories", "Edit category list for the open log",
                             this, [this] { EditCategoriesClick(); });
     m_FileMenu->addSeparator();
+    m_ExportView = Item(m_FileMenu, "Export View...",
+                        "Save the tickets shown, in their order, to a CSV or JSON-lines file", this,
+                        [this] { ExportViewClick(); });
+    m_ExportView->setEnabled(false);
     Item(m_FileMenu, "Close Current", "Close open log file", this, [this] { CloseLog(); });
     m_FileMenu->addSeparator();
     Item(m_FileMenu, "Exit", "Quit this application", this, [this] { close(); });

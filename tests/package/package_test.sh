@@ -126,6 +126,12 @@ if [ "$with_program" = 1 ]; then
     [ $rc -eq 2 ] || fail "veltra-log without a display exited with $rc, not 2"
     grep -q 'needs a graphical display' "$scratch/gui.err" ||
         fail "veltra-log without a display said: $(cat "$scratch/gui.err")"
+    # Its command line works without a display.
+    "$root/usr/bin/veltra-log" --help >"$scratch/gui.out" 2>&1 || fail "veltra-log --help failed"
+    grep -q -- '--folder FOLDER' "$scratch/gui.out" || fail "veltra-log --help said: $(cat "$scratch/gui.out")"
+    "$root/usr/bin/veltra-log" --bogus >/dev/null 2>&1
+    rc=$?
+    [ $rc -eq 2 ] || fail "veltra-log with a bad option exited with $rc, not 2"
 fi
 
 # --- the installed data files -------------------------------------------------
@@ -169,13 +175,12 @@ if [ "$with_program" = 1 ]; then
     setup=$root/usr/bin/veltra-log-setup-folder
     team="$scratch/shared drive/team"
     "$setup" "$team" >"$scratch/setup.out" 2>&1 || fail "setup-folder failed: $(cat "$scratch/setup.out")"
-    for f in veltra-log datamast.dat datamast.idx datamast.blb sys1.dat sys2.dat faq.txt \
-        veltrahelp.hlp veltra-log.svg veltra-log.desktop; do
+    for f in datamast.dat datamast.idx datamast.blb sys1.dat sys2.dat faq.txt veltrahelp.hlp \
+        veltra-log.desktop; do
         [ -f "$team/$f" ] || fail "the team folder lacks $f"
     done
     [ -d "$team/data" ] || fail "the team folder lacks its data folder"
-    [ -x "$team/veltra-log" ] || fail "the team folder's program is not executable"
-    cmp -s "$team/veltra-log" "$root/usr/bin/veltra-log" || fail "the team folder's program differs"
+    [ -e "$team/veltra-log" ] && fail "the team folder holds a copy of the program"
     for t in datamast sys1 sys2; do
         "$vltable" verify "$team/$t.dat" >"$scratch/verify.out" 2>&1 ||
             fail "vltable verify $t: $(cat "$scratch/verify.out")"
@@ -187,8 +192,8 @@ if [ "$with_program" = 1 ]; then
         grep -q "\"$g\"" <<<"$groups" || fail "the groups table lacks $g"
     done
     desktop=$team/veltra-log.desktop
-    grep -qx "Exec=\"$team/veltra-log\"" "$desktop" || fail "the team desktop entry starts: $(grep ^Exec= "$desktop")"
-    grep -qx "Path=$team" "$desktop" || fail "the team desktop entry lacks Path=$team"
+    grep -qx "Exec=veltra-log --folder \"$team\"" "$desktop" ||
+        fail "the team desktop entry starts: $(grep ^Exec= "$desktop")"
     if command -v desktop-file-validate >/dev/null; then
         desktop-file-validate "$desktop" || fail "desktop-file-validate rejects the team desktop entry"
     fi
@@ -205,16 +210,16 @@ if [ "$with_program" = 1 ]; then
     [ "$(cd "$team" && sha256sum sys1.* sys2.* user.txt)" = "$before" ] ||
         fail "setting up a folder in use changed its tables"
 
-    # Updating the program keeps the tables.
-    echo "old" >"$team/veltra-log"
-    "$setup" --update-program "$team" >/dev/null 2>&1 || fail "--update-program failed"
-    cmp -s "$team/veltra-log" "$root/usr/bin/veltra-log" || fail "--update-program left the old program"
+    # Updating the help keeps the tables.
+    echo "old" >"$team/veltrahelp.hlp"
+    "$setup" --update "$team" >/dev/null 2>&1 || fail "--update failed"
+    cmp -s "$team/veltrahelp.hlp" "$root/usr/share/veltra-log/veltrahelp.hlp" || fail "--update left the old help file"
     [ "$(cd "$team" && sha256sum sys1.* sys2.* user.txt)" = "$before" ] ||
-        fail "--update-program changed the tables"
-    "$setup" --update-program "$scratch/not-a-team" >/dev/null 2>&1
+        fail "--update changed the tables"
+    "$setup" --update "$scratch/not-a-team" >/dev/null 2>&1
     rc=$?
-    [ $rc -eq 1 ] || fail "--update-program on a folder that is no team folder exited with $rc, not 1"
-    [ ! -e "$scratch/not-a-team" ] || fail "--update-program created a folder"
+    [ $rc -eq 1 ] || fail "--update on a folder that is no team folder exited with $rc, not 1"
+    [ ! -e "$scratch/not-a-team" ] || fail "--update created a folder"
     "$setup" >/dev/null 2>&1
     rc=$?
     [ $rc -eq 2 ] || fail "setup-folder without a folder exited with $rc, not 2"

@@ -132,6 +132,15 @@ std::optional<QString> TQtDialogs::SaveFileName(QWidget* parent, const QString& 
     return WithDefaultExtension(dialog.selectedFiles().first(), defaultExtension);
 }
 
+std::optional<QString> TQtDialogs::ChooseFolder(QWidget* parent, const QString& caption,
+                                                const QString& folder) {
+    QFileDialog dialog(parent, caption, folder);
+    dialog.setFileMode(QFileDialog::Directory);
+    dialog.setOption(QFileDialog::ShowDirsOnly);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+    return dialog.selectedFiles().first();
+}
+
 QStringList TQtDialogs::FontNames() {
     QStringList names = QFontDatabase::families();
     names.sort(Qt::CaseInsensitive);

@@ -58,6 +58,11 @@ public:
                                                 const QString& folder, const QString& filter,
                                                 const QString& defaultExtension) = 0;
 
+    // A folder chooser starting at folder; the chosen existing folder, or
+    // nullopt when cancelled.
+    virtual std::optional<QString> ChooseFolder(QWidget* parent, const QString& caption,
+                                                const QString& folder) = 0;
+
     // The names of the installed font families, sorted.
     virtual QStringList FontNames() = 0;
 
@@ -95,6 +100,8 @@ public:
     std::optional<QString> SaveFileName(QWidget* parent, const QString& caption,
                                         const QString& folder, const QString& filter,
                                         const QString& defaultExtension) override;
+    std::optional<QString> ChooseFolder(QWidget* parent, const QString& caption,
+                                        const QString& folder) override;
     QStringList FontNames() override;
     int Exec(QDialog& dialog) override;
 };

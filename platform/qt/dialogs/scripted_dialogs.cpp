@@ -15,6 +15,7 @@ const char* WhatName(TDialogRequest::TWhat what) {
         case TDialogRequest::TWhat::Colour: return "colour dialog";
         case TDialogRequest::TWhat::OpenFile: return "open dialog";
         case TDialogRequest::TWhat::SaveFile: return "save dialog";
+        case TDialogRequest::TWhat::Folder: return "folder dialog";
         case TDialogRequest::TWhat::Exec: return "modal window";
     }
     return "?";
@@ -38,6 +39,11 @@ TScriptedDialogs& TScriptedDialogs::AnswerPrompt(std::optional<QString> text) {
 
 TScriptedDialogs& TScriptedDialogs::AnswerColour(std::optional<QColor> colour) {
     m_Steps.push_back({TDialogRequest::TWhat::Colour, TMessageAnswer::Ok, {}, colour, {}});
+    return *this;
+}
+
+TScriptedDialogs& TScriptedDialogs::AnswerFolder(std::optional<QString> path) {
+    m_Steps.push_back({TDialogRequest::TWhat::Folder, TMessageAnswer::Ok, std::move(path), {}, {}});
     return *this;
 }
 
@@ -165,6 +171,11 @@ std::optional<QString> TScriptedDialogs::SaveFileName(QWidget*, const QString& c
                                                       const QString& folder, const QString& filter,
                                                       const QString&) {
     return FileRequest(TDialogRequest::TWhat::SaveFile, caption, folder, filter);
+}
+
+std::optional<QString> TScriptedDialogs::ChooseFolder(QWidget*, const QString& caption,
+                                                      const QString& folder) {
+    return FileRequest(TDialogRequest::TWhat::Folder, caption, folder, QString());
 }
 
 QStringList TScriptedDialogs::FontNames() {

@@ -33,13 +33,13 @@ namespace veltra {
 
 // One request the program made of the service, as recorded.
 struct TDialogRequest {
-    enum class TWhat { Message, Prompt, Colour, OpenFile, SaveFile, Exec };
+    enum class TWhat { Message, Prompt, Colour, OpenFile, SaveFile, Folder, Exec };
     TWhat What = TWhat::Message;
     TMessageKind Kind = TMessageKind::Information;  // Message
     TMessageButtons Buttons = TMessageButtons::Ok;  // Message
     QString Caption;  // Prompt, file dialogs; the dialog's window title for Exec
     QString Text;     // Message text; Prompt's prompt
-    QString Default;  // Prompt's default text; the file dialogs' folder
+    QString Default;  // Prompt's default text; the file and folder dialogs' folder
     QString Filter;   // file dialogs
     bool Masked = false;  // Prompt
     QString ObjectName;   // Exec: the dialog's class name (QMetaObject)
@@ -60,6 +60,7 @@ public:
     TScriptedDialogs& AnswerColour(std::optional<QColor> colour);
     TScriptedDialogs& AnswerOpenFile(std::optional<QString> path);
     TScriptedDialogs& AnswerSaveFile(std::optional<QString> path);
+    TScriptedDialogs& AnswerFolder(std::optional<QString> path);
     // The next modal window is handed to step.
     TScriptedDialogs& Drive(std::function<void(QDialog&)> step);
 
@@ -88,6 +89,8 @@ public:
     std::optional<QString> SaveFileName(QWidget* parent, const QString& caption,
                                         const QString& folder, const QString& filter,
                                         const QString& defaultExtension) override;
+    std::optional<QString> ChooseFolder(QWidget* parent, const QString& caption,
+                                        const QString& folder) override;
     QStringList FontNames() override;
     int Exec(QDialog& dialog) override;
 
