@@ -3,9 +3,9 @@
 # The package installs the program and the table tool into /usr/bin, the
 # desktop entry, icon, AppStream metainfo and man pages where desktops and
 # man look for them, and the files of a fresh team folder into
-# /usr/share/veltra-log. The program keeps its tables beside its own program
-# file, so a team runs a copy of it from a shared folder laid out with
-# veltra-log-setup-folder; the install rules for those files are in
+# /usr/share/veltra-log. A team lays out its shared team folder from them
+# with veltra-log-setup-folder and starts the program on it with
+# `veltra-log --folder FOLDER`; the install rules for those files are in
 # dist/CMakeLists.txt.
 include(GNUInstallDirs)
 

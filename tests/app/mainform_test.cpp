@@ -122,10 +122,11 @@ TEST_F(MainformTest, FileMenuRuleForUsersWhoAreNotTheAdministrator) {
         }
         if (c.Admin) {
             EXPECT_EQ(shown, (QStringList{"Create New Log", "Delete Log", "Edit Categories",
-                                          "Close Current", "Exit"}));
+                                          "Export View...", "Close Current", "Exit"}));
             EXPECT_EQ(separators, 2);
         } else {
-            EXPECT_EQ(shown, (QStringList{"Close Current", "Exit"}));
+            // Exporting what one may see is for everybody.
+            EXPECT_EQ(shown, (QStringList{"Export View...", "Close Current", "Exit"}));
             EXPECT_EQ(separators, 0);
         }
         EXPECT_EQ(Main().adminmenu()->menuAction()->isVisible(), c.Admin);
