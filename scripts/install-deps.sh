@@ -13,7 +13,7 @@ packages=(
   clang libclang-rt-14-dev llvm
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev
   fonts-liberation xvfb xauth poppler-utils desktop-file-utils libjpeg-dev
-  librsvg2-bin appstream dpkg-dev file
+  librsvg2-bin appstream dpkg-dev file lintian
 )
 
 missing=()
