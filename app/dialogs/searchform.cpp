@@ -11,6 +11,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <optional>
 
 #include "engine/veltra_table.h"
 #include "platform/format_settings.h"
@@ -18,6 +19,7 @@
 #include "platform/qt/dialogs/dialogs.h"
 #include "platform/qt/help/help_viewer.h"
 #include "platform/rtf/rtf.h"
+#include "platform/table_text/record_text.h"
 
 namespace veltra {
 
@@ -156,17 +158,24 @@ bool Tsearchform::Search(TStart start, const QString& text, qint64 total) {
     if (start == TStart::Next && !StepForward()) return false;
     QElapsedTimer sinceEvents;
     sinceEvents.start();
+    // One read phase covers a batch of tickets instead of one per move and
+    // per description read. It never spans a turn of the user interface,
+    // where this program may want to write.
+    std::optional<TReadBatch> batch(std::in_place, *m_Table.DataFile());
     for (qint64 searched = 1;; ++searched) {
         if (Matches(text)) return true;
         // The first ticket already lets the user interface run, so that the
         // window shows its progress and a Cancel is seen at once.
         if (searched == 1 || sinceEvents.elapsed() >= kEventIntervalMs) {
+            batch.reset();
             ShowProgress(searched, total);
             QApplication::processEvents();
             sinceEvents.restart();
             if (m_Stop) return false;
+            batch.emplace(*m_Table.DataFile());
         }
         if (!StepForward()) return false;
+        batch->Step();
     }
 }
 
