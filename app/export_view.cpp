@@ -27,14 +27,16 @@ std::vector<TField*> ViewFields(TVeltraTable& table, const TViewExport& view) {
     if (view.Fields.isEmpty()) {
         for (const auto& f : table.Fields()) fields.push_back(f.get());
     } else {
-        for (const QString& name : view.Fields) fields.push_back(&table.FieldByName(Utf8ToCp1252(name.toStdString())));
+        for (const QString& name : view.Fields)
+            fields.push_back(&table.FieldByName(Utf8ToCp1252(name.toStdString())));
     }
     return fields;
 }
 
 void Write(QSaveFile& file, const std::string& text) {
     if (file.write(text.data(), qint64(text.size())) != qint64(text.size())) {
-        throw std::runtime_error(QString("Cannot write %1: %2").arg(file.fileName(), file.errorString()).toStdString());
+        throw std::runtime_error(
+            QString("Cannot write %1: %2").arg(file.fileName(), file.errorString()).toStdString());
     }
 }
 
@@ -42,8 +44,9 @@ void Write(QSaveFile& file, const std::string& text) {
 
 TRecordTextFormat ExportFormatFor(const QString& fileName) {
     const QString suffix = QFileInfo(fileName).suffix().toLower();
-    return suffix == "jsonl" || suffix == "ndjson" || suffix == "json" ? TRecordTextFormat::JsonLines
-                                                                       : TRecordTextFormat::Csv;
+    return suffix == "jsonl" || suffix == "ndjson" || suffix == "json"
+               ? TRecordTextFormat::JsonLines
+               : TRecordTextFormat::Csv;
 }
 
 int64_t ExportCount(const TViewExport& view) {
@@ -60,7 +63,8 @@ std::optional<int64_t> ExportView(const TViewExport& view, const QString& path,
 
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly)) {
-        throw std::runtime_error(QString("Cannot write %1: %2").arg(path, file.errorString()).toStdString());
+        throw std::runtime_error(
+            QString("Cannot write %1: %2").arg(path, file.errorString()).toStdString());
     }
     if (progress && !progress(0)) return std::nullopt;  // the save file is discarded unwritten
     std::string chunk = text.Header();
@@ -80,7 +84,8 @@ std::optional<int64_t> ExportView(const TViewExport& view, const QString& path,
     Write(file, chunk);
     if (progress && written % kProgressStep != 0 && !progress(written)) return std::nullopt;
     if (!file.commit()) {
-        throw std::runtime_error(QString("Cannot write %1: %2").arg(path, file.errorString()).toStdString());
+        throw std::runtime_error(
+            QString("Cannot write %1: %2").arg(path, file.errorString()).toStdString());
     }
     return written;
 }

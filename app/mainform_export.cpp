@@ -1,14 +1,13 @@
 // The main window's "Export View..." command: the open log's view (order,
 // query, visible grid columns) written to a CSV or JSON-lines file, with a
 // progress window that can cancel it (app/export_view.h).
-#include <algorithm>
-#include <climits>
-
 #include <QApplication>
-#include <QLocale>
 #include <QDir>
 #include <QFileInfo>
+#include <QLocale>
 #include <QProgressDialog>
+#include <algorithm>
+#include <climits>
 
 #include "app/export_view.h"
 #include "app/mainform.h"
@@ -39,7 +38,8 @@ void Tmainform::ExportViewClick() {
         if (column.Visible) view.Fields << column.FieldName;
     }
     // The grid never shows the description; the export ends with it.
-    if (!view.Fields.contains(kDescriptionField) && m_Table.FindField(kDescriptionField.toStdString()))
+    if (!view.Fields.contains(kDescriptionField) &&
+        m_Table.FindField(kDescriptionField.toStdString()))
         view.Fields << kDescriptionField;
     view.Format = ExportFormatFor(*path);
 
@@ -60,9 +60,9 @@ void Tmainform::ExportViewClick() {
     });
     progress.close();
     if (!written) return;
-    Dialogs().Information(this, QString("Exported %1 tickets to %2.")
-                                    .arg(QLocale().toString(qlonglong(*written)),
-                                         QDir::toNativeSeparators(*path)));
+    Dialogs().Information(
+        this, QString("Exported %1 tickets to %2.")
+                  .arg(QLocale().toString(qlonglong(*written)), QDir::toNativeSeparators(*path)));
 }
 
 }  // namespace veltra

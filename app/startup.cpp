@@ -16,19 +16,22 @@ namespace {
 const char kSettingsSection[] = "Program";
 const char kSettingsKey[] = "Folder";
 
-QString SettingsFileIn(const QString& configFolder) { return configFolder + "/veltra-log/veltra-log.ini"; }
+QString SettingsFileIn(const QString& configFolder) {
+    return configFolder + "/veltra-log/veltra-log.ini";
+}
 
 QString ReadSetting(const QString& file) {
-    return QString::fromStdString(
-        GetPrivateProfileString(kSettingsSection, kSettingsKey, "", QFile::encodeName(file).toStdString()));
+    return QString::fromStdString(GetPrivateProfileString(kSettingsSection, kSettingsKey, "",
+                                                          QFile::encodeName(file).toStdString()));
 }
 
 QString Absolute(const QString& folder) { return QDir::cleanPath(QDir(folder).absolutePath()); }
 
 QString NotATeamFolder(const QString& folder) {
-    return QString("%1 is not a Veltra Log team folder: it holds no users, groups or template "
-                   "tables (sys1.dat, sys2.dat, datamast.dat).\n\nA new team folder is made with "
-                   "the command veltra-log-setup-folder FOLDER.")
+    return QString(
+               "%1 is not a Veltra Log team folder: it holds no users, groups or template "
+               "tables (sys1.dat, sys2.dat, datamast.dat).\n\nA new team folder is made with "
+               "the command veltra-log-setup-folder FOLDER.")
         .arg(QDir::toNativeSeparators(folder));
 }
 
@@ -105,7 +108,8 @@ bool IsTeamFolder(const QString& folder) {
 QString RememberedFolder() {
     // The user's own configuration folder comes first in the list, then the
     // system's.
-    for (const QString& config : QStandardPaths::standardLocations(QStandardPaths::GenericConfigLocation)) {
+    for (const QString& config :
+         QStandardPaths::standardLocations(QStandardPaths::GenericConfigLocation)) {
         const QString folder = ReadSetting(SettingsFileIn(config));
         if (!folder.isEmpty()) return folder;
     }
@@ -136,11 +140,12 @@ std::optional<QString> FindTeamFolder(const TStartOptions& options, QWidget* par
     QString start = QDir::homePath();
     if (!remembered.isEmpty()) {
         if (IsTeamFolder(remembered)) return Absolute(remembered);
-        Dialogs().Warning(parent, QString("The team folder %1 cannot be found, or it holds no Veltra "
-                                          "Log tables. If it is on a network share, check that the "
-                                          "share is mounted, then start Veltra Log again or choose "
-                                          "the folder now.")
-                                      .arg(QDir::toNativeSeparators(remembered)));
+        Dialogs().Warning(parent,
+                          QString("The team folder %1 cannot be found, or it holds no Veltra "
+                                  "Log tables. If it is on a network share, check that the "
+                                  "share is mounted, then start Veltra Log again or choose "
+                                  "the folder now.")
+                              .arg(QDir::toNativeSeparators(remembered)));
         if (QFileInfo(remembered).isDir()) start = remembered;
     }
     const std::optional<QString> chosen = AskForFolder(parent, start);
@@ -155,33 +160,37 @@ bool ConfirmFolderLocks(const QString& folder, const TFolderLockCheck& check, QW
         case TFolderLocks::Shared:
             return true;
         case TFolderLocks::NotWritable:
-            Dialogs().Error(parent, QString("Veltra Log cannot write in the team folder %1: %2.\n\n"
-                                            "Everybody on the team needs write access to the folder "
-                                            "and to its data folder.")
-                                        .arg(where, reason));
+            Dialogs().Error(parent,
+                            QString("Veltra Log cannot write in the team folder %1: %2.\n\n"
+                                    "Everybody on the team needs write access to the folder "
+                                    "and to its data folder.")
+                                .arg(where, reason));
             return false;
         case TFolderLocks::Missing:
-            Dialogs().Error(parent, QString("Veltra Log cannot lock files in the team folder %1: %2.\n\n"
-                                            "The logs are shared through byte-range locks on their "
-                                            "files, so the program cannot work in this folder. Keep "
-                                            "the team folder on a file system that supports them (a "
-                                            "local disk, or an NFS or SMB share mounted with locking).")
-                                        .arg(where, reason));
+            Dialogs().Error(parent,
+                            QString("Veltra Log cannot lock files in the team folder %1: %2.\n\n"
+                                    "The logs are shared through byte-range locks on their "
+                                    "files, so the program cannot work in this folder. Keep "
+                                    "the team folder on a file system that supports them (a "
+                                    "local disk, or an NFS or SMB share mounted with locking).")
+                                .arg(where, reason));
             return false;
         case TFolderLocks::LocalOnly:
             return Dialogs().ConfirmYesNo(
-                parent, QString("The team folder %1 is on a %2 share (%3), so its file locks stay on "
-                                "this machine. Copies of Veltra Log on other machines would not see "
-                                "them, and changes made there at the same time could damage the logs. "
-                                "Remount the share with locking enabled.\n\n"
-                                "Start anyway? Only safe when nobody else uses this folder.")
-                            .arg(where, QString::fromStdString(check.FileSystem), reason));
+                parent,
+                QString("The team folder %1 is on a %2 share (%3), so its file locks stay on "
+                        "this machine. Copies of Veltra Log on other machines would not see "
+                        "them, and changes made there at the same time could damage the logs. "
+                        "Remount the share with locking enabled.\n\n"
+                        "Start anyway? Only safe when nobody else uses this folder.")
+                    .arg(where, QString::fromStdString(check.FileSystem), reason));
     }
     return false;
 }
 
 bool CheckTeamFolder(const QString& folder, QWidget* parent) {
-    return ConfirmFolderLocks(folder, CheckFolderLocks(QFile::encodeName(folder).toStdString()), parent);
+    return ConfirmFolderLocks(folder, CheckFolderLocks(QFile::encodeName(folder).toStdString()),
+                              parent);
 }
 
 }  // namespace veltra

@@ -68,8 +68,8 @@ double Seconds(const QElapsedTimer& timer) { return double(timer.nsecsElapsed())
 
 bool CopyProgramFolder(const QString& to) {
     const QDir staging(VELTRA_PROGRAM_DIR);
-    for (const QString& name :
-         staging.entryList({"datamast.*", "sys1.*", "sys2.*", "veltrahelp.hlp", "faq.txt"}, QDir::Files)) {
+    for (const QString& name : staging.entryList(
+             {"datamast.*", "sys1.*", "sys2.*", "veltrahelp.hlp", "faq.txt"}, QDir::Files)) {
         if (!QFile::copy(staging.filePath(name), to + name)) return false;
         QFile::setPermissions(to + name, QFile::ReadOwner | QFile::WriteOwner);
     }
@@ -88,7 +88,8 @@ void AddAdministrator(const QString& folder) {
 }
 
 void MakeLog(const QString& folder, int n) {
-    for (const char* ext : {".dat", ".idx", ".blb"}) QFile::copy(folder + "datamast" + ext, folder + "data/log" + ext);
+    for (const char* ext : {".dat", ".idx", ".blb"})
+        QFile::copy(folder + "datamast" + ext, folder + "data/log" + ext);
     TVeltraTable t;
     t.SetTableName((folder + "data/log.dat").toStdString());
     t.SetExclusive(true);
@@ -184,24 +185,34 @@ TTimes Run(int n, bool scroll) {
     TTimes times;
     // Each step is timed kRounds times, undone between rounds, and the
     // median is reported: one slow round on a busy machine does not decide.
-    times.Open = Median([&] { main.CloseLog(); Settle(main); }, [&] {
-        main.OpenLog("log.dat");
-        Settle(main);
-    });
+    times.Open = Median(
+        [&] {
+            main.CloseLog();
+            Settle(main);
+        },
+        [&] {
+            main.OpenLog("log.dat");
+            Settle(main);
+        });
     grid->setFocus();
     times.Last = Median([&] { KeyAndSettle(main, Qt::Key_Home, Qt::ControlModifier); },
                         [&] { KeyAndSettle(main, Qt::Key_End, Qt::ControlModifier); });
     times.Sort = Median([&] { ChooseSort(main, sort->findText("ID")); },
                         [&] { ChooseSort(main, sort->findText("Title")); });
-    times.Query = Median([&] { QTest::mouseClick(main.closequerybtn(), Qt::LeftButton); Settle(main); }, [&] {
-        dialogs.Drive([](QDialog& d) {
-            auto& query = static_cast<Tqueryform&>(d);
-            query.SetQueryLines({"[Category] = 'Cat7'"});
-            QTest::mouseClick(query.Button("Execute"), Qt::LeftButton);
+    times.Query = Median(
+        [&] {
+            QTest::mouseClick(main.closequerybtn(), Qt::LeftButton);
+            Settle(main);
+        },
+        [&] {
+            dialogs.Drive([](QDialog& d) {
+                auto& query = static_cast<Tqueryform&>(d);
+                query.SetQueryLines({"[Category] = 'Cat7'"});
+                QTest::mouseClick(query.Button("Execute"), Qt::LeftButton);
+            });
+            QTest::mouseClick(main.querybtn(), Qt::LeftButton);
+            Settle(main);
         });
-        QTest::mouseClick(main.querybtn(), Qt::LeftButton);
-        Settle(main);
-    });
     times.QueryRows = grid->model()->rowCount();
     grid->setFocus();
     times.QueryLast = Median([&] { KeyAndSettle(main, Qt::Key_Home, Qt::ControlModifier); },
@@ -215,7 +226,8 @@ TTimes Run(int n, bool scroll) {
         QElapsedTimer timer;
         timer.start();
         const int rows = grid->model()->rowCount();
-        for (times.Pages = 0; times.Pages < 10000 && grid->currentIndex().row() < rows - 1; ++times.Pages) {
+        for (times.Pages = 0; times.Pages < 10000 && grid->currentIndex().row() < rows - 1;
+             ++times.Pages) {
             QTest::keyClick(grid, Qt::Key_PageDown);
             Settle(main);
         }
@@ -223,7 +235,8 @@ TTimes Run(int n, bool scroll) {
         times.ScrolledToEnd = grid->currentIndex().row() == rows - 1;
     }
     if (!dialogs.Unexpected().isEmpty()) {
-        std::fprintf(stderr, "unexpected dialogs: %s\n", qPrintable(dialogs.Unexpected().join("; ")));
+        std::fprintf(stderr, "unexpected dialogs: %s\n",
+                     qPrintable(dialogs.Unexpected().join("; ")));
     }
     forms.reset();
     ResetProgramFolder();
@@ -255,14 +268,16 @@ int main(int argc, char** argv) {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     auto ratio = [](double a, double b) { return b > 0 ? a / b : 0.0; };
-    std::printf("| step | %d tickets | %d tickets | large/small |\n|---|---:|---:|---:|\n", small, large);
-    std::printf("| open the log until the grid shows its first screen | %.4f s | %.4f s | %.2f |\n", s.Open,
-                l.Open, ratio(l.Open, s.Open));
-    std::printf("| Ctrl+End to the last row | %.4f s | %.4f s | %.2f |\n", s.Last, l.Last, ratio(l.Last, s.Last));
+    std::printf("| step | %d tickets | %d tickets | large/small |\n|---|---:|---:|---:|\n", small,
+                large);
+    std::printf("| open the log until the grid shows its first screen | %.4f s | %.4f s | %.2f |\n",
+                s.Open, l.Open, ratio(l.Open, s.Open));
+    std::printf("| Ctrl+End to the last row | %.4f s | %.4f s | %.2f |\n", s.Last, l.Last,
+                ratio(l.Last, s.Last));
     std::printf("| change the sort order to Title | %.4f s | %.4f s | %.2f |\n", s.Sort, l.Sort,
                 ratio(l.Sort, s.Sort));
-    std::printf("| apply a query leaving 1%% (%d and %d rows) | %.4f s | %.4f s | %.2f |\n", s.QueryRows,
-                l.QueryRows, s.Query, l.Query, ratio(l.Query, s.Query));
+    std::printf("| apply a query leaving 1%% (%d and %d rows) | %.4f s | %.4f s | %.2f |\n",
+                s.QueryRows, l.QueryRows, s.Query, l.Query, ratio(l.Query, s.Query));
     std::printf("| Ctrl+End under the query | %.4f s | %.4f s | %.2f |\n", s.QueryLast, l.QueryLast,
                 ratio(l.QueryLast, s.QueryLast));
     std::printf("\nscrolled the %d-ticket log %s: %d pages in %.2f s (%.2f ms a page)\n", large,

@@ -47,8 +47,8 @@ std::vector<std::string_view> Words(std::string_view line) {
 bool Contains(const std::string& path, const std::string& mountPoint) {
     if (mountPoint == "/") return !path.empty() && path[0] == '/';
     return path == mountPoint ||
-           (path.size() > mountPoint.size() && path.compare(0, mountPoint.size(), mountPoint) == 0 &&
-            path[mountPoint.size()] == '/');
+           (path.size() > mountPoint.size() &&
+            path.compare(0, mountPoint.size(), mountPoint) == 0 && path[mountPoint.size()] == '/');
 }
 
 bool HasOption(const std::string& options, const std::string& option) {
@@ -59,10 +59,12 @@ bool HasOption(const std::string& options, const std::string& option) {
     return false;
 }
 
-std::string SystemError(const std::string& what, int err) { return what + " (" + std::strerror(err) + ")"; }
+std::string SystemError(const std::string& what, int err) {
+    return what + " (" + std::strerror(err) + ")";
+}
 
 int OfdLock(int fd, short type, off_t offset, int command) {
-    struct flock fl{};
+    struct flock fl {};
     fl.l_type = type;
     fl.l_whence = SEEK_SET;
     fl.l_start = offset;

@@ -16,8 +16,10 @@ namespace {
 // a blank (escaped) and a mount stacked over another.
 constexpr std::string_view kMountInfo =
     "22 1 8:1 / / rw,relatime shared:1 - ext4 /dev/sda1 rw\n"
-    "30 22 0:40 / /srv/team rw,relatime shared:2 - nfs4 server:/export rw,vers=4.2,local_lock=none\n"
-    "31 22 0:41 / /mnt/old\\040share rw,relatime - nfs server:/old rw,vers=3,nolock,local_lock=all\n"
+    "30 22 0:40 / /srv/team rw,relatime shared:2 - nfs4 server:/export "
+    "rw,vers=4.2,local_lock=none\n"
+    "31 22 0:41 / /mnt/old\\040share rw,relatime - nfs server:/old "
+    "rw,vers=3,nolock,local_lock=all\n"
     "32 22 0:42 / /mnt/smb rw - cifs //nas/team rw,vers=3.1.1,nobrl,cache=strict\n"
     "33 22 0:43 / /mnt/smb2 rw - cifs //nas/team2 rw,vers=3.1.1,cache=strict\n"
     "34 22 0:44 / /home/anna/remote rw,nosuid,nodev shared:5 - fuse.sshfs anna@host:/team rw\n"
@@ -47,7 +49,8 @@ TEST(FolderLocksTest, MountOfFindsTheInnermostAndLastStackedMount) {
         EXPECT_EQ(mount->FileSystem, c.FileSystem);
     }
     // Of the two mounts on /srv/team the later one, stacked on top, counts.
-    EXPECT_NE(MountOf(kMountInfo, "/srv/team/x")->Options.find("local_lock=posix"), std::string::npos);
+    EXPECT_NE(MountOf(kMountInfo, "/srv/team/x")->Options.find("local_lock=posix"),
+              std::string::npos);
     EXPECT_FALSE(MountOf("", "/srv").has_value());
     EXPECT_FALSE(MountOf("garbage line\n1 2 3\n", "/srv").has_value());
 }
@@ -83,7 +86,8 @@ TEST(FolderLocksTest, AFolderOnThisMachineKeepsLocksAndTheProbeLeavesNothing) {
     EXPECT_TRUE(std::filesystem::is_empty(folder));
     const TFolderLockCheck missing = CheckFolderLocks((folder / "missing").string());
     EXPECT_EQ(missing.Verdict, TFolderLocks::NotWritable);
-    EXPECT_NE(missing.Reason.find("cannot create a file in it"), std::string::npos) << missing.Reason;
+    EXPECT_NE(missing.Reason.find("cannot create a file in it"), std::string::npos)
+        << missing.Reason;
     std::filesystem::remove_all(folder);
 }
 

@@ -25,8 +25,8 @@ std::string CsvRow(const std::vector<std::string>& cells) {
     return row + "\r\n";
 }
 
-TRecordText::TRecordText(TVeltraTable& table, std::vector<TField*> fields,
-                         TRecordTextFormat format, bool plainText)
+TRecordText::TRecordText(TVeltraTable& table, std::vector<TField*> fields, TRecordTextFormat format,
+                         bool plainText)
     : m_Table(table), m_Fields(std::move(fields)), m_Format(format), m_PlainText(plainText) {}
 
 std::string TRecordText::Header() const {
@@ -43,7 +43,8 @@ std::string TRecordText::Row() const {
         return CsvRow(cells);
     }
     TJson record = TJson::object();
-    for (TField* f : m_Fields) record[Cp1252ToUtf8(f->FieldName())] = FieldToJson(m_Table, *f, m_PlainText);
+    for (TField* f : m_Fields)
+        record[Cp1252ToUtf8(f->FieldName())] = FieldToJson(m_Table, *f, m_PlainText);
     // Invalid UTF-8 cannot come out of the Windows-1252 conversion; replace
     // rather than fail should a BLOB text hold something odd.
     return record.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";

@@ -25,7 +25,7 @@ namespace veltra {
 enum class TRecordTextFormat { Csv, JsonLines };
 
 class TRecordText {
-public:
+  public:
     // fields belong to table and are written in the order given.
     TRecordText(TVeltraTable& table, std::vector<TField*> fields, TRecordTextFormat format,
                 bool plainText);
@@ -35,7 +35,7 @@ public:
     // The current record of the table as one row or line, with its line end.
     std::string Row() const;
 
-private:
+  private:
     TVeltraTable& m_Table;
     std::vector<TField*> m_Fields;
     TRecordTextFormat m_Format;
@@ -53,14 +53,14 @@ std::string CsvRow(const std::vector<std::string>& cells);
 // start of each batch (and keeps the cursor where it was). Step() after each
 // record; the destructor ends the phase.
 class TReadBatch {
-public:
+  public:
     explicit TReadBatch(TDataFile& file);
     ~TReadBatch();
     TReadBatch(const TReadBatch&) = delete;
     TReadBatch& operator=(const TReadBatch&) = delete;
     void Step();
 
-private:
+  private:
     TDataFile& m_File;
     int64_t m_Count = 0;
 };

@@ -31,7 +31,7 @@ struct TExportTicket {
 };
 
 class ExportTest : public TAppTest {
-protected:
+  protected:
     void StartWithLog(const std::vector<TExportTicket>& tickets) {
         AddUsers({{"Admin", "", "", true}});
         MakeLog("tickets", {});
@@ -60,7 +60,8 @@ protected:
         QComboBox* box = Main().ComboBox1();
         box->setFocus();
         QTest::keyClick(box, Qt::Key_Home);
-        for (int i = 0; i < box->count() && box->currentText() != name; ++i) QTest::keyClick(box, Qt::Key_Down);
+        for (int i = 0; i < box->count() && box->currentText() != name; ++i)
+            QTest::keyClick(box, Qt::Key_Down);
         ASSERT_EQ(box->currentText(), name);
         ASSERT_EQ(QString::fromStdString(Main().table1().IndexName()), name);
     }
@@ -89,8 +90,13 @@ protected:
     // visible columns and the description.
     QByteArray Dump(const QString& format) {
         TVeltraTable& t = Main().table1();
-        QStringList args{"dump", Data() + "tickets.dat", "--format", format, "--plain-text",
-                         "--fields", (VisibleColumns() << "Description").join(',')};
+        QStringList args{"dump",
+                         Data() + "tickets.dat",
+                         "--format",
+                         format,
+                         "--plain-text",
+                         "--fields",
+                         (VisibleColumns() << "Description").join(',')};
         if (!t.IndexName().empty()) args << "--index" << QString::fromStdString(t.IndexName());
         if (t.Filtered()) args << "--filter" << QString::fromStdString(Cp1252ToUtf8(t.Filter()));
         if (t.FilterOptions().CaseInsensitive) args << "--case-insensitive";
@@ -105,7 +111,8 @@ protected:
 
 TEST_F(ExportTest, TheViewAsShownMatchesVltableDumpInBothFormats) {
     StartWithLog({
-        {"Printer jams, again", "gus", "Open", "{\\rtf1\\ansi Paper {\\b stuck} in tray 2.\\par Twice today.}"},
+        {"Printer jams, again", "gus", "Open",
+         "{\\rtf1\\ansi Paper {\\b stuck} in tray 2.\\par Twice today.}"},
         {"Zebra label \"quoted\"", "ann", "Open", "plain words"},
         {"Mail down", "gus", "Closed", ""},
         {"Caf\xc3\xa9 wifi", "bob", "Open", "{\\rtf1\\ansi Slow\\par}"},
@@ -127,8 +134,10 @@ TEST_F(ExportTest, TheViewAsShownMatchesVltableDumpInBothFormats) {
     const QString csv = Folder() + "view.csv";
     m_Dialogs.AnswerSaveFile(csv).Answer();
     ExportItem()->trigger();
-    EXPECT_EQ(m_Dialogs.Messages(), QStringList{"Exported 4 tickets to " + QDir::toNativeSeparators(csv) + "."});
-    EXPECT_TRUE(m_Dialogs.Unexpected().isEmpty()) << m_Dialogs.Unexpected().join("\n").toStdString();
+    EXPECT_EQ(m_Dialogs.Messages(),
+              QStringList{"Exported 4 tickets to " + QDir::toNativeSeparators(csv) + "."});
+    EXPECT_TRUE(m_Dialogs.Unexpected().isEmpty())
+        << m_Dialogs.Unexpected().join("\n").toStdString();
     const QByteArray written = ReadFile("view.csv");
     EXPECT_EQ(written, Dump("csv"));
     // The view's order and query, and descriptions as their visible text.
@@ -138,7 +147,8 @@ TEST_F(ExportTest, TheViewAsShownMatchesVltableDumpInBothFormats) {
     EXPECT_TRUE(lines[1].startsWith("Backup failed,")) << lines[1].toStdString();
     EXPECT_TRUE(lines[2].startsWith("Caf\xc3\xa9 wifi,")) << lines[2].toStdString();
     EXPECT_TRUE(lines[3].startsWith("\"Printer jams, again\",")) << lines[3].toStdString();
-    EXPECT_TRUE(written.contains("\"Paper stuck in tray 2.\nTwice today.\"")) << written.toStdString();
+    EXPECT_TRUE(written.contains("\"Paper stuck in tray 2.\nTwice today.\""))
+        << written.toStdString();
     EXPECT_FALSE(written.contains("Mail down"));
     EXPECT_FALSE(written.contains("rtf1"));
 
@@ -177,7 +187,8 @@ TEST_F(ExportTest, CancelInTheProgressWindowLeavesNoFileAndKeepsAnOldOne) {
     EXPECT_TRUE(pressed);
     EXPECT_TRUE(m_Dialogs.Messages().isEmpty()) << m_Dialogs.Messages().join("\n").toStdString();
     EXPECT_EQ(ReadFile("old.csv"), "earlier export\n");
-    EXPECT_EQ(QDir(Folder()).entryList({"old.csv*"}, QDir::Files | QDir::Hidden), QStringList{"old.csv"});
+    EXPECT_EQ(QDir(Folder()).entryList({"old.csv*"}, QDir::Files | QDir::Hidden),
+              QStringList{"old.csv"});
     EXPECT_EQ(Main().findChild<QProgressDialog*>("exportprogress"), nullptr);
 
     // Without a log open there is nothing to export.

@@ -3,6 +3,8 @@
 // user is told about a folder whose locks cannot be trusted; and a team folder
 // made by veltra-log-setup-folder from the installed files, used from the
 // first login to a new log.
+#include "app/startup.h"
+
 #include <QAction>
 #include <QDir>
 #include <QFile>
@@ -15,7 +17,6 @@
 
 #include "app/mainform.h"
 #include "app/program_folder.h"
-#include "app/startup.h"
 #include "engine/veltra_table.h"
 #include "platform/profile/profile.h"
 #include "tests/app/app_fixture.h"
@@ -55,7 +56,7 @@ TEST(StartOptionsTest, CommandLines) {
 }
 
 class StartupTest : public TAppTest {
-protected:
+  protected:
     void SetUp() override {
         TAppTest::SetUp();
         m_System = Folder() + "sysconfig";
@@ -68,13 +69,15 @@ protected:
     // The team folder without its trailing "/", as FindTeamFolder gives it.
     QString Team() const { return QDir::cleanPath(Folder()); }
     QString UserSetting() {
-        return QString::fromStdString(GetPrivateProfileString(
-            "Program", "Folder", "", (Folder() + "config/veltra-log/veltra-log.ini").toStdString()));
+        return QString::fromStdString(
+            GetPrivateProfileString("Program", "Folder", "",
+                                    (Folder() + "config/veltra-log/veltra-log.ini").toStdString()));
     }
     void SetSystemDefault(const QString& folder) {
         ASSERT_TRUE(QDir().mkpath(m_System + "/veltra-log"));
-        ASSERT_TRUE(WritePrivateProfileString("Program", "Folder", folder.toStdString(),
-                                              (m_System + "/veltra-log/veltra-log.ini").toStdString()));
+        ASSERT_TRUE(
+            WritePrivateProfileString("Program", "Folder", folder.toStdString(),
+                                      (m_System + "/veltra-log/veltra-log.ini").toStdString()));
     }
     QString NotTeam() {
         const QString folder = Folder() + "empty";
@@ -98,10 +101,11 @@ TEST_F(StartupTest, AFolderThatIsNoTeamFolderIsRefusedWithAWordOnHowToMakeOne) {
     EXPECT_EQ(FindTeamFolder(ParseStartOptions({"--folder", empty})), std::nullopt);
     ASSERT_EQ(m_Dialogs.Requests().size(), 1u);
     EXPECT_EQ(m_Dialogs.Requests()[0].Kind, TMessageKind::Error);
-    EXPECT_EQ(m_Dialogs.Messages(),
-              QStringList{empty + " is not a Veltra Log team folder: it holds no users, groups or "
-                                  "template tables (sys1.dat, sys2.dat, datamast.dat).\n\nA new team "
-                                  "folder is made with the command veltra-log-setup-folder FOLDER."});
+    EXPECT_EQ(
+        m_Dialogs.Messages(),
+        QStringList{empty + " is not a Veltra Log team folder: it holds no users, groups or "
+                            "template tables (sys1.dat, sys2.dat, datamast.dat).\n\nA new team "
+                            "folder is made with the command veltra-log-setup-folder FOLDER."});
     EXPECT_EQ(UserSetting(), "");
     // A folder with the users table alone is no team folder either.
     QFile::copy(Folder() + "sys1.dat", empty + "/sys1.dat");
@@ -120,7 +124,8 @@ TEST_F(StartupTest, TheSystemDefaultServesUsersWithoutASettingOfTheirOwn) {
     // The user's own setting comes first.
     const QString other = Folder() + "other";
     QDir().mkpath(other);
-    for (const char* f : {"sys1.dat", "sys2.dat", "datamast.dat"}) QFile::copy(Folder() + f, other + "/" + f);
+    for (const char* f : {"sys1.dat", "sys2.dat", "datamast.dat"})
+        QFile::copy(Folder() + f, other + "/" + f);
     ASSERT_TRUE(RememberFolder(other));
     EXPECT_EQ(FindTeamFolder(TStartOptions{}), other);
 }
@@ -131,13 +136,16 @@ TEST_F(StartupTest, AGoneFolderIsExplainedAndTheUserChoosesAnother) {
     const QString empty = NotTeam();
     m_Dialogs.Answer().AnswerFolder(empty).Answer().AnswerFolder(Folder());
     EXPECT_EQ(FindTeamFolder(TStartOptions{}), Team());
-    EXPECT_TRUE(m_Dialogs.Unexpected().isEmpty()) << m_Dialogs.Unexpected().join("\n").toStdString();
+    EXPECT_TRUE(m_Dialogs.Unexpected().isEmpty())
+        << m_Dialogs.Unexpected().join("\n").toStdString();
     ASSERT_EQ(m_Dialogs.Requests().size(), 4u);
     EXPECT_EQ(m_Dialogs.Requests()[0].Kind, TMessageKind::Warning);
-    EXPECT_TRUE(m_Dialogs.Requests()[0].Text.startsWith("The team folder " + gone + " cannot be found"));
+    EXPECT_TRUE(
+        m_Dialogs.Requests()[0].Text.startsWith("The team folder " + gone + " cannot be found"));
     EXPECT_EQ(m_Dialogs.Requests()[1].Caption, "Choose the Veltra Log team folder");
     EXPECT_EQ(m_Dialogs.Requests()[1].Default, QDir::homePath());
-    EXPECT_TRUE(m_Dialogs.Requests()[2].Text.startsWith(empty + " is not a Veltra Log team folder"));
+    EXPECT_TRUE(
+        m_Dialogs.Requests()[2].Text.startsWith(empty + " is not a Veltra Log team folder"));
     // The next choice starts where the last one was refused.
     EXPECT_EQ(m_Dialogs.Requests()[3].Default, empty);
     EXPECT_EQ(UserSetting(), Team());
@@ -162,19 +170,27 @@ TEST_F(StartupTest, WhatTheUserIsToldAboutTheFolderLocks) {
         {"locks work", {TFolderLocks::Shared, "ext4", ""}, std::nullopt, true, ""},
         {"cannot write",
          {TFolderLocks::NotWritable, "nfs4", "cannot create a file in it (Permission denied)"},
-         TMessageAnswer::Ok, false,
-         "Veltra Log cannot write in the team folder /t: cannot create a file in it (Permission denied)."},
+         TMessageAnswer::Ok,
+         false,
+         "Veltra Log cannot write in the team folder /t: cannot create a file in it (Permission "
+         "denied)."},
         {"no locks",
          {TFolderLocks::Missing, "nfs", "a byte-range lock was refused (No locks available)"},
-         TMessageAnswer::Ok, false,
+         TMessageAnswer::Ok,
+         false,
          "Veltra Log cannot lock files in the team folder /t: a byte-range lock was refused (No "
          "locks available)."},
-        {"local locks, start", {TFolderLocks::LocalOnly, "nfs4", "mounted with nolock"},
-         TMessageAnswer::Yes, true,
+        {"local locks, start",
+         {TFolderLocks::LocalOnly, "nfs4", "mounted with nolock"},
+         TMessageAnswer::Yes,
+         true,
          "The team folder /t is on a nfs4 share (mounted with nolock), so its file locks stay on "
          "this machine."},
-        {"local locks, stop", {TFolderLocks::LocalOnly, "cifs", "mounted with nobrl"},
-         TMessageAnswer::No, false, "The team folder /t is on a cifs share (mounted with nobrl)"},
+        {"local locks, stop",
+         {TFolderLocks::LocalOnly, "cifs", "mounted with nobrl"},
+         TMessageAnswer::No,
+         false,
+         "The team folder /t is on a cifs share (mounted with nobrl)"},
     };
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.Label);
@@ -216,7 +232,8 @@ TEST_F(StartupTest, ATeamFolderMadeByTheSetupCommandServesTheFirstUserAndANewLog
                     .contains("veltra-log --folder '" + team + "'"));
     QFile desktop(team + "/veltra-log.desktop");
     ASSERT_TRUE(desktop.open(QIODevice::ReadOnly));
-    EXPECT_TRUE(desktop.readAll().contains("\nExec=veltra-log --folder \"" + team.toUtf8() + "\"\n"));
+    EXPECT_TRUE(
+        desktop.readAll().contains("\nExec=veltra-log --folder \"" + team.toUtf8() + "\"\n"));
 
     // The program started as "veltra-log --folder TEAM".
     ResetProgramFolder();
@@ -224,14 +241,17 @@ TEST_F(StartupTest, ATeamFolderMadeByTheSetupCommandServesTheFirstUserAndANewLog
     ASSERT_EQ(folder, team);
     ASSERT_TRUE(CheckTeamFolder(*folder));
     SetProgramFolder(*folder);
-    Start([](Tgetuserform2& login) {
-        ASSERT_TRUE(login.FirstUserPanelShown());
-        QTest::keyClicks(login.NewPasswordEdit(), "secret");
-        QTest::keyClicks(login.NewPasswordAgainEdit(), "secret");
-        QTest::mouseClick(login.FirstUserOkButton(), Qt::LeftButton);
-    }, 1);
-    EXPECT_EQ(m_Dialogs.Messages(), QStringList{"You have entered a password.  Please take a moment "
-                                                "to record it and put it in a safe place."});
+    Start(
+        [](Tgetuserform2& login) {
+            ASSERT_TRUE(login.FirstUserPanelShown());
+            QTest::keyClicks(login.NewPasswordEdit(), "secret");
+            QTest::keyClicks(login.NewPasswordAgainEdit(), "secret");
+            QTest::mouseClick(login.FirstUserOkButton(), Qt::LeftButton);
+        },
+        1);
+    EXPECT_EQ(m_Dialogs.Messages(),
+              QStringList{"You have entered a password.  Please take a moment "
+                          "to record it and put it in a safe place."});
     ASSERT_FALSE(Main().Ended());
     EXPECT_TRUE(Main().adminmenu()->menuAction()->isVisible());
 
