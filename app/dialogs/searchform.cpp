@@ -125,10 +125,10 @@ QString Tsearchform::Comparable(const QString& s) const {
     return locale.toUpper(s);
 }
 
-bool Tsearchform::Matches(const QString& text) {
-    const QString title = QString::fromStdString(m_Table.FieldByName("Title").AsString());
+bool Tsearchform::Matches(const QString& text, TField& titleField, TField& descriptionField) {
+    const QString title = QString::fromStdString(titleField.AsString());
     if (Comparable(title).contains(text)) return true;
-    const std::string rtf = m_Table.ReadBlob(m_Table.FieldByName("Description"));
+    const std::string rtf = m_Table.ReadBlob(descriptionField);
     if (rtf.empty()) return false;
     return Comparable(QString::fromStdString(RtfPlainText(rtf))).contains(text);
 }
@@ -162,8 +162,10 @@ bool Tsearchform::Search(TStart start, const QString& text, qint64 total) {
     // per description read. It never spans a turn of the user interface,
     // where this program may want to write.
     std::optional<TReadBatch> batch(std::in_place, *m_Table.DataFile());
+    TField& title = m_Table.FieldByName("Title");
+    TField& description = m_Table.FieldByName("Description");
     for (qint64 searched = 1;; ++searched) {
-        if (Matches(text)) return true;
+        if (Matches(text, title, description)) return true;
         // The first ticket already lets the user interface run, so that the
         // window shows its progress and a Cancel is seen at once.
         if (searched == 1 || sinceEvents.elapsed() >= kEventIntervalMs) {

@@ -47,6 +47,7 @@ class QPushButton;
 
 namespace veltra {
 
+class TField;
 class TVeltraTable;
 
 class Tsearchform : public QDialog {
@@ -80,7 +81,9 @@ class Tsearchform : public QDialog {
     void findbtnClick(TStart start);
     // Searches from the cursor; true when the cursor stands on a match.
     bool Search(TStart start, const QString& text, qint64 total);
-    bool Matches(const QString& text);
+    // Whether the current ticket's title or description holds text; the
+    // fields are the open table's Title and Description.
+    bool Matches(const QString& text, TField& title, TField& description);
     // Moves to the next ticket of the view; false at its end.
     bool StepForward();
     QString Comparable(const QString& s) const;
