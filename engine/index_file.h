@@ -211,6 +211,14 @@ public:
     // consecutive record numbers within the current leaf page (natural order:
     // consecutive visible records), at most `limit`.
     int32_t ConsecutiveRecords(int32_t limit, int direction) const;
+    // The record numbers of the entries after the current one, in the
+    // direction, within the current leaf page and the range, visible ones
+    // only, at most `limit`, in the order the cursor will visit them (empty
+    // in natural order, where the consecutive ones are all there is, and when
+    // the cursor stands on no entry). The data file reads the records of
+    // these entries in the read phase that reads the current one, so that a
+    // scan in index order takes one read phase per leaf, not one per record.
+    void UpcomingRecords(int32_t limit, int direction, std::vector<int32_t>& records) const;
     int64_t VisibleCount();
     // The physical record number of the n-th visible entry (1-based) of the
     // current index, range and filters, without moving the cursor: one
