@@ -34,6 +34,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <type_traits>
 #include <unordered_map>
@@ -340,6 +341,7 @@ private:
     void Modify(TPage& page);  // records the pre-image, marks changed
     void Register(int slot, std::shared_ptr<TPage> page);
     void MakeRoom(int slot);
+    void CompactPinLog();
     void WritePages(std::vector<TPage*>& pages);
     void EnsureReadLock();
 
@@ -417,6 +419,13 @@ private:
     std::array<uint8_t, kIndexBlockSize> m_Header{};
     std::array<TKeyLayout, kIndexSlotCount> m_Layouts;
     std::array<TSlotCache, kIndexSlotCount> m_Caches;
+    // Every cached page whose Changed flag is set is listed here (slot,
+    // offset), and every page pinned since the last UnpinAllPages in the pin
+    // log, so that a flush and an unpinning after each change look at the
+    // pages the change touched, not at the whole cache. Either may also list
+    // pages that no longer need it.
+    std::set<std::pair<int, int32_t>> m_ChangedPages;
+    std::vector<std::weak_ptr<TPage>> m_PinLog;
     TReaderWriterLocks m_Locks{*this};
     uint64_t m_PageReads = 0, m_PageWrites = 0;
 
