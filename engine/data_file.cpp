@@ -405,10 +405,53 @@ TFetchResult TDataFile::FetchRecord(int32_t n, TReadAhead readAhead, int directi
         LoadRecord(*r, image, slot);
         m_Cache.Mark(r);
     }
+    if (readAhead == TReadAhead::IndexOrder && m_Index->CurrentRecord() == n)
+        ReadUpcoming(direction, first, count);
     m_Cache.ClearMarks();
     m_Cache.Touch(target);
     Pin(*target);
     return {target, false};
+}
+
+// An index order visits the records at random, so the records of the
+// entries the cursor reaches next are rarely consecutive. Those not cached
+// are read now, inside the read phase that read the current one (sorted by
+// number, a run of adjacent slots with one request), and the next moves are
+// served from the cache: a scan pays the read locks and the change check once
+// per leaf page instead of once per record. Another process's change is found
+// by the next read phase as before, which forgets them all. Only free buffers
+// are taken (as for neighbours above), and a short read just ends the
+// read-ahead: the record is read again, and the error raised, when it is
+// needed.
+void TDataFile::ReadUpcoming(int direction, int32_t skipFirst, int32_t skipCount) {
+    const int rs = RecordSize();
+    const int32_t limit = std::clamp<int32_t>(kUpcomingBytes / rs, 1, kUpcomingRecords);
+    std::vector<int32_t>& wanted = m_Upcoming;
+    m_Index->UpcomingRecords(limit, direction, wanted);
+    const int32_t next = NextRecordNo();
+    std::erase_if(wanted, [&](int32_t r) {
+        return r < 1 || r >= next || (r >= skipFirst && r < skipFirst + skipCount) || m_Cache.Find(r);
+    });
+    if (wanted.empty()) return;
+    std::sort(wanted.begin(), wanted.end());
+    wanted.erase(std::unique(wanted.begin(), wanted.end()), wanted.end());
+    std::vector<uint8_t> block;
+    for (size_t i = 0; i < wanted.size();) {
+        size_t j = i + 1;
+        while (j < wanted.size() && wanted[j] == wanted[j - 1] + 1) ++j;
+        block.resize((j - i) * size_t(rs));
+        size_t got = ReadAt(DataOffset() + int64_t(wanted[i] - 1) * rs, block.data(), block.size(), true);
+        ++m_Stats.DiskReads;
+        if (got < block.size()) return;
+        for (size_t k = i; k < j; ++k) {
+            TRecord* r = m_Cache.TakeFreeBuffer();
+            if (!r) return;
+            m_Cache.Assign(r, wanted[k]);
+            LoadRecord(*r, &block[(k - i) * size_t(rs)], wanted[k]);
+            m_Cache.Mark(r);
+        }
+        i = j;
+    }
 }
 
 int32_t TDataFile::NextSlotNumber() const {

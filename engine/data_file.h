@@ -36,6 +36,12 @@ class TLocaleCollator;
 // visit next with consecutive record numbers.
 enum class TReadAhead { None, Physical, IndexOrder };
 
+// In index order a read phase also reads the records of the entries the
+// cursor visits next within its leaf page: at most this many, and at most
+// this many bytes of record images.
+constexpr int32_t kUpcomingRecords = 64;
+constexpr int32_t kUpcomingBytes = 65536;
+
 struct TFetchResult {
     TRecord* Record = nullptr;  // pinned; nullptr for slot 0 or when TableChanged
     bool TableChanged = false;  // another process changed the table: reposition and retry
@@ -277,6 +283,7 @@ public:
     struct TStatistics {
         uint64_t Fetches = 0;  // FetchRecord calls for existing slots
         uint64_t CacheHits = 0, DiskReads = 0, DiskWrites = 0;
+        uint64_t ReadPhases = 0;  // read phases that took the read locks
     };
     const TStatistics& Statistics() const { return m_Stats; }
     size_t CacheCapacity() const { return m_Cache.Capacity(); }
@@ -291,6 +298,9 @@ private:
     void CheckFileLength();
     void WriteRecords(const std::vector<TRecord*>& records);
     void LoadRecord(TRecord& r, const uint8_t* image, int32_t n);
+    // Index-order read-ahead beyond the consecutive slots first..first+count-1
+    // (see data_file.cpp); inside the read phase of a FetchRecord.
+    void ReadUpcoming(int direction, int32_t skipFirst, int32_t skipCount);
     TRecord* AppendSlot();
     void Pin(TRecord& r);
     void SetHeaderI32(int offset, int32_t v);
@@ -350,6 +360,7 @@ private:
     std::vector<int32_t> m_LockedRecords;
 
     TStatistics m_Stats;
+    std::vector<int32_t> m_Upcoming;  // ReadUpcoming's list, kept for its capacity
 
     // Change scope.
     int m_ChangeDepth = 0;

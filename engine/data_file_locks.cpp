@@ -34,6 +34,7 @@ void TDataFile::AcquireReadLocks() {
         Raise(ecLockFailure);
     }
     m_ReadPhase = true;
+    ++m_Stats.ReadPhases;
 }
 
 void TDataFile::EndRead() {

@@ -398,6 +398,21 @@ int32_t TIndexFile::ConsecutiveRecords(int32_t limit, int direction) const {
     return count;
 }
 
+void TIndexFile::UpcomingRecords(int32_t limit, int direction, std::vector<int32_t>& records) const {
+    records.clear();
+    if (!OnEntry() || m_CursorStale || NaturalOrder() || !m_Leaf) return;
+    const bool bitmap = BitmapMode();
+    int64_t logical = m_Logical;
+    for (int p = m_Pos + direction; p >= 0 && p < m_Leaf->Count() && int32_t(records.size()) < limit;
+         p += direction) {
+        logical += direction;
+        if (logical < m_RangeFirst || logical > m_RangeLast) break;
+        const int32_t r = m_Leaf->Link(p);
+        if (bitmap && !m_Visible.Test(r)) continue;
+        records.push_back(r);
+    }
+}
+
 int32_t TIndexFile::RecordAtRow(int64_t n) {
     return CursorOperation(
         [&]() -> int32_t {

@@ -22,7 +22,12 @@ int32_t TIndexDescriptor::FreeHead() const { return GetI32(&Bytes[id::FreeHead])
 // ------------------------------------------------------------ page refs
 
 TPageRef::TPageRef(std::shared_ptr<TPage> page) : m_Page(std::move(page)) {
-    if (m_Page) ++m_Page->Pins;
+    if (!m_Page) return;
+    ++m_Page->Pins;
+    if (!m_Page->InPinLog && m_Page->PinLog) {
+        m_Page->InPinLog = true;
+        m_Page->PinLog->push_back(m_Page);
+    }
 }
 
 TPageRef& TPageRef::operator=(TPageRef&& o) noexcept {
@@ -88,13 +93,18 @@ void TIndexFile::Rollback() {
         if (it != cache.ByOffset.end()) {
             TPage& page = **it->second;
             uint16_t pins = page.Pins;
+            bool inPinLog = page.InPinLog;
             page = *before;
             page.Pins = pins;
+            page.InPinLog = inPinLog;
         } else {
             auto copy = std::make_shared<TPage>(*before);
             copy->Pins = 0;
+            copy->InPinLog = false;
             Register(slot, copy);
         }
+        // A page changed before the scope is changed again.
+        if (before->Changed) m_ChangedPages.insert(where);
     }
     m_CursorStale = true;
 }
@@ -106,6 +116,7 @@ void TIndexFile::Modify(TPage& page) {
         if (!m_PagesBefore.count(key)) m_PagesBefore.emplace(key, page);
     }
     page.Changed = true;
+    m_ChangedPages.emplace(page.Slot, page.Offset);
 }
 
 // ------------------------------------------------------------ file and header
@@ -157,6 +168,8 @@ void TIndexFile::Close() {
         c.Pages.clear();
         c.ByOffset.clear();
     }
+    m_ChangedPages.clear();
+    m_PinLog.clear();
     m_Filters.clear();
     m_Live = m_RangeBits = m_Visible = TRecordBitmap();
     m_BitmapsBuilt = false;
@@ -322,6 +335,7 @@ void TIndexFile::EnsureReadLock() {
 }
 
 void TIndexFile::Register(int slot, std::shared_ptr<TPage> page) {
+    page->PinLog = &m_PinLog;
     TSlotCache& cache = m_Caches[size_t(slot)];
     cache.Pages.push_front(std::move(page));
     cache.ByOffset[cache.Pages.front()->Offset] = cache.Pages.begin();
@@ -363,6 +377,7 @@ TPageRef TIndexFile::FetchPage(int slot, int32_t offset) {
         return TPageRef(cache.Pages.front());
     }
     EnsureReadLock();
+    if (m_PinLog.size() > size_t(4 * kPageCacheSize)) CompactPinLog();
     std::array<uint8_t, kPageSize> image;
     ReadAt(offset, image.data(), kPageSize);
     ++m_PageReads;
@@ -402,6 +417,7 @@ TPageRef TIndexFile::NewPage(int slot, uint8_t kind) {
     page->Kind = kind;
     page->Prev = page->Next = page->Parent = 0;
     page->Changed = true;
+    m_ChangedPages.emplace(slot, page->Offset);
     return page;
 }
 
@@ -446,13 +462,23 @@ void TIndexFile::WritePages(std::vector<TPage*>& pages) {
     }
 }
 
+// Only the pages listed as changed are looked at. A listed page that was
+// written since, or is no longer cached, leaves the list; a pinned one stays
+// for a later flush. The written pages leave it only once the write is done.
 void TIndexFile::FlushPages() {
     if (m_ChangeDepth > 0) return;  // a change in progress is never written half-done
     std::vector<TPage*> changed;
-    for (auto& cache : m_Caches)
-        for (auto& p : cache.Pages)
-            if (p->Changed && p->Pins == 0) changed.push_back(p.get());
+    std::vector<std::pair<int, int32_t>> done;
+    for (const auto& where : m_ChangedPages) {
+        const TSlotCache& cache = m_Caches[size_t(where.first)];
+        auto it = cache.ByOffset.find(where.second);
+        TPage* p = it == cache.ByOffset.end() ? nullptr : it->second->get();
+        if (p && p->Changed && p->Pins > 0) continue;
+        if (p && p->Changed) changed.push_back(p);
+        done.push_back(where);
+    }
     if (!changed.empty()) WritePages(changed);
+    for (const auto& where : done) m_ChangedPages.erase(where);
 }
 
 bool TIndexFile::OverCapacity() const {
@@ -485,6 +511,7 @@ void TIndexFile::InvalidatePages() {
         c.Pages.clear();
         c.ByOffset.clear();
     }
+    m_ChangedPages.clear();
     m_PagesBefore.clear();
     m_BitmapsBuilt = false;
 }
@@ -493,9 +520,27 @@ void TIndexFile::InvalidatePages() {
 // the cursor's leaf must be flushable too. The cursor keeps its page alive by
 // reference; if the page is evicted meanwhile it was clean, so the cursor's
 // copy still equals the file.
+// Only pages pinned since the last call can hold pins.
 void TIndexFile::UnpinAllPages() {
-    for (auto& c : m_Caches)
-        for (auto& p : c.Pages) p->Pins = 0;
+    for (const auto& logged : m_PinLog) {
+        if (std::shared_ptr<TPage> p = logged.lock()) {
+            p->Pins = 0;
+            p->InPinLog = false;
+        }
+    }
+    m_PinLog.clear();
+}
+
+// Without changes nothing unpins every page, and the log would keep growing
+// with every page read: it keeps only the pages still pinned.
+void TIndexFile::CompactPinLog() {
+    std::erase_if(m_PinLog, [](const std::weak_ptr<TPage>& logged) {
+        std::shared_ptr<TPage> p = logged.lock();
+        if (!p) return true;
+        if (p->Pins > 0) return false;
+        p->InPinLog = false;
+        return true;
+    });
 }
 
 // ------------------------------------------------------------ filters

@@ -34,6 +34,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <type_traits>
 #include <unordered_map>
@@ -211,6 +212,14 @@ public:
     // consecutive record numbers within the current leaf page (natural order:
     // consecutive visible records), at most `limit`.
     int32_t ConsecutiveRecords(int32_t limit, int direction) const;
+    // The record numbers of the entries after the current one, in the
+    // direction, within the current leaf page and the range, visible ones
+    // only, at most `limit`, in the order the cursor will visit them (empty
+    // in natural order, where the consecutive ones are all there is, and when
+    // the cursor stands on no entry). The data file reads the records of
+    // these entries in the read phase that reads the current one, so that a
+    // scan in index order takes one read phase per leaf, not one per record.
+    void UpcomingRecords(int32_t limit, int direction, std::vector<int32_t>& records) const;
     int64_t VisibleCount();
     // The physical record number of the n-th visible entry (1-based) of the
     // current index, range and filters, without moving the cursor: one
@@ -332,6 +341,7 @@ private:
     void Modify(TPage& page);  // records the pre-image, marks changed
     void Register(int slot, std::shared_ptr<TPage> page);
     void MakeRoom(int slot);
+    void CompactPinLog();
     void WritePages(std::vector<TPage*>& pages);
     void EnsureReadLock();
 
@@ -409,6 +419,13 @@ private:
     std::array<uint8_t, kIndexBlockSize> m_Header{};
     std::array<TKeyLayout, kIndexSlotCount> m_Layouts;
     std::array<TSlotCache, kIndexSlotCount> m_Caches;
+    // Every cached page whose Changed flag is set is listed here (slot,
+    // offset), and every page pinned since the last UnpinAllPages in the pin
+    // log, so that a flush and an unpinning after each change look at the
+    // pages the change touched, not at the whole cache. Either may also list
+    // pages that no longer need it.
+    std::set<std::pair<int, int32_t>> m_ChangedPages;
+    std::vector<std::weak_ptr<TPage>> m_PinLog;
     TReaderWriterLocks m_Locks{*this};
     uint64_t m_PageReads = 0, m_PageWrites = 0;
 

@@ -66,6 +66,11 @@ public:
     bool Changed = false;
     bool Freed = false;
     uint16_t Pins = 0;
+    // Kept by the index file's page cache: the list in which a page notes
+    // itself when it is pinned, so that unpinning every page visits only the
+    // pages pinned since the last time (nullptr: a page of no cache).
+    std::vector<std::weak_ptr<TPage>>* PinLog = nullptr;
+    bool InPinLog = false;
 
     bool IsLeaf() const { return Kind == pkLeaf || Kind == pkRootLeaf; }
     bool IsRoot() const { return Kind == pkRoot || Kind == pkRootLeaf; }

@@ -414,3 +414,61 @@ TEST(IndexKeyTest, LocaleTablesOrderAndSearchByTheLocale) {
     EXPECT_TRUE(found == "apfel" || found == "Apfel") << found;
     EXPECT_EQ(ix.CountKeysInRange(probe.data(), probe.data(), 13), 2);
 }
+
+// The flush after a change writes the changed pages that are not pinned; a
+// changed page still pinned then is written by a later flush, once its pin
+// is gone or every pin was dropped, and a change made before a scope that
+// was rolled back is still written.
+TEST(IndexPageCacheTest, ChangedPagesAreWrittenByALaterFlushWhenTheFirstCouldNot) {
+    TTestDir dir;
+    TIndexFixture t(dir / "t.dat", OneIndexDef(8, {.Fields = {"Name"}, .Unique = true}));
+    TIndexFile& ix = t.Index();
+    auto key = [&](const char* name) {
+        t.Clear();
+        t.SetString("Name", name);
+        return t.Key(1);
+    };
+    struct TCase {
+        const char* Name;
+        void (*Release)(TPageRef& held, TIndexFile& ix);
+    };
+    const TCase cases[] = {
+        {"the pin released", [](TPageRef& held, TIndexFile&) { held.Reset(); }},
+        {"every pin dropped", [](TPageRef&, TIndexFile& ix) { ix.UnpinAllPages(); }},
+    };
+    int n = 0;
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        const std::string name = "k" + std::to_string(++n);
+        ix.InsertKey(1, key(name.c_str()).data(), n);
+        ix.UnpinAllPages();
+        TPageRef held = ix.ReadPage(1, ix.ReadDescriptor(1).Root());
+        const TPage* page = held.get();  // stays cached when released
+        ASSERT_TRUE(page->Changed);
+        const uint64_t writes = ix.PageWrites();
+        ix.FlushPages();
+        EXPECT_TRUE(page->Changed);
+        EXPECT_EQ(ix.PageWrites(), writes);
+        c.Release(held, ix);
+        ix.FlushPages();
+        EXPECT_FALSE(page->Changed);
+        EXPECT_EQ(ix.PageWrites(), writes + 1);
+        held.Reset();
+    }
+
+    ix.InsertKey(1, key("before").data(), 10);
+    ix.UnpinAllPages();
+    {
+        TIndexChange change(ix);
+        ix.InsertKey(1, key("rolled back").data(), 11);
+    }
+    ix.UnpinAllPages();
+    TPageRef root = ix.ReadPage(1, ix.ReadDescriptor(1).Root());
+    EXPECT_EQ(root->Count(), 3);
+    EXPECT_TRUE(root->Changed);
+    const uint64_t writes = ix.PageWrites();
+    root.Reset();
+    ix.FlushPages();
+    EXPECT_EQ(ix.PageWrites(), writes + 1);
+    EXPECT_FALSE(ix.ReadPage(1, ix.ReadDescriptor(1).Root())->Changed);
+}

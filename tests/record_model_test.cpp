@@ -215,13 +215,29 @@ TEST(RecordModelTest, MatchesModelAcrossInsertsEditsAndDeletes) {
         }
         std::sort(byTitle.begin(), byTitle.end());
         std::sort(byPriority.rbegin(), byPriority.rend());
+        std::map<int32_t, const TModelRecord*> byId;
+        for (auto& [code, rec] : model) byId[rec.Id] = &rec;
+        // Scans in title order, forward and backward, with every record read
+        // from disk: the records of the entries ahead are read along with the
+        // current one, and each record must still be the one the entry names.
         l.Table.SelectIndexByName("ByTitle");
+        l.Table.DiscardBuffers();
         l.Table.FirstRecord();
         for (auto& [title, id] : byTitle) {
             ASSERT_EQ(l.Table.NextRecord(l.Buffer.data()), 0);
             ASSERT_EQ(GetI32(&l.Buffer[5]), id);
+            ASSERT_EQ(Upper(l.GetText("Title")), title);
+            ASSERT_EQ(l.GetPriority(), byId.at(id)->Priority);
         }
         ASSERT_EQ(l.Table.NextRecord(l.Buffer.data()), ecEOF);
+        l.Table.DiscardBuffers();
+        l.Table.LastRecord();
+        for (auto at = byTitle.rbegin(); at != byTitle.rend(); ++at) {
+            ASSERT_EQ(l.Table.PriorRecord(l.Buffer.data()), 0);
+            ASSERT_EQ(GetI32(&l.Buffer[5]), at->second);
+            ASSERT_EQ(Upper(l.GetText("Title")), at->first);
+        }
+        ASSERT_EQ(l.Table.PriorRecord(l.Buffer.data()), ecBOF);
         l.Table.SelectIndexByName("ByPriority");
         l.Table.FirstRecord();
         for (auto& [priority, id] : byPriority) {

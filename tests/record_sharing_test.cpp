@@ -3,7 +3,9 @@
 // other, and a reader never sees a record and its BLOB half-written.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <functional>
 #include <thread>
 
@@ -314,4 +316,87 @@ TEST_F(RecordSharingTest, FindKeyAfterAChangeFoundWhileFetchingSearchesAgain) {
     EXPECT_EQ(CurrentId(me), 3);
     EXPECT_TRUE(FindId(me, 4));
     EXPECT_EQ(me.Title(), "four");
+}
+
+// ------------------------------------------------ scans in index order
+
+namespace {
+
+// Title of the record with ID k (1-based) of a scattered table: title order
+// visits the slots 43 apart, so no two records of a scan are neighbours.
+constexpr int kScatteredRecords = 300;
+std::string ScatteredTitle(int32_t id) {
+    char text[8];
+    std::snprintf(text, sizeof text, "T%03d", int((id - 1) * 7 % kScatteredRecords));
+    return text;
+}
+int32_t ScatteredId(int titleNumber) {
+    for (int32_t id = 1; id <= kScatteredRecords; ++id)
+        if ((id - 1) * 7 % kScatteredRecords == titleNumber) return id;
+    return 0;
+}
+
+}  // namespace
+
+// A scan in title order reads, in the read phase that reads a record, the
+// records of the entries ahead of it, so it takes far fewer read phases than
+// it reads records. A change that another process makes between two steps
+// of the scan is seen when the scan next reads from disk: from there on it
+// shows the table as it is now, in order, each record once.
+TEST_F(RecordSharingTest, AScanInTitleOrderSeesAChangeMadeBetweenTwoSteps) {
+    ASSERT_EQ(ScatteredTitle(ScatteredId(250)), "T250");
+    struct TCase {
+        const char* Name;
+        std::function<void(TClient&)> Change;  // in the other process
+        std::function<void(std::vector<std::string>&)> Expect;
+    };
+    auto at = [](std::vector<std::string>& titles, const std::string& title) {
+        return std::find(titles.begin(), titles.end(), title);
+    };
+    const TCase cases[] = {
+        {"a record ahead modified",
+         [](TClient& other) {
+             if (other.Edit(ScatteredId(250)) != 0) ::_exit(kChildCheckFailed);
+             other.Put("T250 edited", "n");
+             other.Table.ModifyRecord(other.Buffer.data(), true, true);
+             other.CloseBlobs();
+         },
+         [&](std::vector<std::string>& titles) { *at(titles, "T250") = "T250 edited"; }},
+        {"a record inserted ahead", [](TClient& other) { other.Insert("T200a", "n"); },
+         [&](std::vector<std::string>& titles) { titles.insert(at(titles, "T201"), "T200a"); }},
+        {"a record ahead deleted",
+         [](TClient& other) {
+             if (!FindId(other, ScatteredId(150))) ::_exit(kChildCheckFailed);
+             other.Table.DeleteRecord(true);
+         },
+         [&](std::vector<std::string>& titles) { titles.erase(at(titles, "T150")); }},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        TTestDir dir;
+        const std::string path = CreateSmallTable(dir / "log.dat", 0);
+        std::vector<std::string> expected;
+        {
+            TClient writer(path);
+            for (int32_t id = 1; id <= kScatteredRecords; ++id) {
+                writer.Insert(ScatteredTitle(id), "n");
+                expected.push_back(ScatteredTitle(id));
+            }
+        }
+        std::sort(expected.begin(), expected.end());
+        c.Expect(expected);
+
+        TClient reader(path);  // nothing cached yet
+        reader.Table.SelectIndexByName(kTitleIndex);
+        reader.Table.FirstRecord();
+        std::vector<std::string> seen;
+        for (int i = 0; i < 2; ++i) {
+            ASSERT_EQ(reader.Table.NextRecord(reader.Buffer.data()), 0);
+            seen.push_back(reader.Title());
+        }
+        ASSERT_EQ(InOtherProcess(path, c.Change), kChildOk);
+        while (reader.Table.NextRecord(reader.Buffer.data()) == 0) seen.push_back(reader.Title());
+        EXPECT_EQ(seen, expected);
+        EXPECT_LT(reader.Table.Statistics().ReadPhases, uint64_t(kScatteredRecords / 4));
+    }
 }
