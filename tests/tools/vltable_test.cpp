@@ -120,6 +120,21 @@ TEST_F(VltableTest, EveryTypeRoundTripsThroughInsertAndDump) {
     EXPECT_EQ(csv.Out, "ID,Name,Opened,Raw\r\n1,\"Zoë, \"\"the\"\" first\",2002-03-14,AQID/w==\r\n2,second,,\r\n");
 }
 
+// A field name outside ASCII is stored in Windows-1252 and written back as
+// UTF-8: as a CSV header, as a JSON key, and matched by --fields.
+TEST_F(VltableTest, FieldNamesOutsideAsciiComeOutAsUtf8) {
+    CreateFrom(R"({"fields": [{"name": "ID", "type": "autoinc"},
+        {"name": "Caf\u00e9", "type": "string", "size": 20}],
+      "indexes": [{"primary": true, "fields": ["ID"]}]})", table);
+    ASSERT_EQ(RunTool({"insert", table}, "{\"Caf\u00e9\": \"cr\u00e8me\"}\n").Status, 0);
+    const TToolResult csv = RunTool({"dump", table, "--format", "csv"});
+    ASSERT_EQ(csv.Status, 0) << csv.Err;
+    EXPECT_EQ(csv.Out, "ID,Caf\xC3\xA9\r\n1,cr\xC3\xA8me\r\n");
+    const TToolResult line = RunTool({"dump", table, "--fields", "Caf\xC3\xA9"});
+    ASSERT_EQ(line.Status, 0) << line.Err;
+    EXPECT_EQ(line.Out, "{\"Caf\xC3\xA9\":\"cr\xC3\xA8me\"}\n");
+}
+
 // --plain-text: formatted memos holding RTF come out as their visible text
 // (the document's code page decoded), other formatted memos as they are,
 // plain memos and the default dump untouched.
