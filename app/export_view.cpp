@@ -49,12 +49,6 @@ TRecordTextFormat ExportFormatFor(const QString& fileName) {
                : TRecordTextFormat::Csv;
 }
 
-int64_t ExportCount(const TViewExport& view) {
-    TVeltraTable table;
-    OpenView(table, view);
-    return table.RecordCount();
-}
-
 std::optional<int64_t> ExportView(const TViewExport& view, const QString& path,
                                   const TExportProgress& progress) {
     TVeltraTable table;
@@ -66,7 +60,9 @@ std::optional<int64_t> ExportView(const TViewExport& view, const QString& path,
         throw std::runtime_error(
             QString("Cannot write %1: %2").arg(path, file.errorString()).toStdString());
     }
-    if (progress && !progress(0)) return std::nullopt;  // the save file is discarded unwritten
+    const int64_t total = table.RecordCount();
+    if (progress && !progress(0, total))
+        return std::nullopt;  // the save file is discarded unwritten
     std::string chunk = text.Header();
     int64_t written = 0;
     {
@@ -78,11 +74,12 @@ std::optional<int64_t> ExportView(const TViewExport& view, const QString& path,
                 Write(file, chunk);
                 chunk.clear();
             }
-            if (progress && written % kProgressStep == 0 && !progress(written)) return std::nullopt;
+            if (progress && written % kProgressStep == 0 && !progress(written, total))
+                return std::nullopt;
         }
     }
     Write(file, chunk);
-    if (progress && written % kProgressStep != 0 && !progress(written)) return std::nullopt;
+    if (progress && written % kProgressStep != 0 && !progress(written, total)) return std::nullopt;
     if (!file.commit()) {
         throw std::runtime_error(
             QString("Cannot write %1: %2").arg(path, file.errorString()).toStdString());

@@ -42,12 +42,10 @@ struct TViewExport {
 // ".json", CSV for anything else.
 TRecordTextFormat ExportFormatFor(const QString& fileName);
 
-// Called with the number of tickets written so far: before the first, after
-// every 64th and after the last; returns false to cancel.
-using TExportProgress = std::function<bool(int64_t written)>;
-
-// The number of tickets the export will write (for a progress bar).
-int64_t ExportCount(const TViewExport& view);
+// Called with the number of tickets written so far and the number the view
+// holds: before the first, after every 64th and after the last; returns
+// false to cancel.
+using TExportProgress = std::function<bool(int64_t written, int64_t total)>;
 
 // Writes the view to `path`. The number of tickets written, or nullopt when
 // progress cancelled it. Engine errors (the log cannot be opened, a field

@@ -50,14 +50,15 @@ void Tmainform::ExportViewClick() {
     progress.setMinimumDuration(500);
     progress.setAutoReset(false);
     progress.setAutoClose(false);
-    progress.setMaximum(int(std::min<int64_t>(ExportCount(view), INT_MAX)));
-    const std::optional<int64_t> written = ExportView(view, *path, [&](int64_t done) {
-        progress.setValue(int(std::min<int64_t>(done, progress.maximum())));
-        // A window-modal progress window handles its events in setValue; the
-        // check keeps the Cancel button answering when it is not shown yet.
-        QApplication::processEvents();
-        return !progress.wasCanceled();
-    });
+    const std::optional<int64_t> written =
+        ExportView(view, *path, [&](int64_t done, int64_t total) {
+            progress.setMaximum(int(std::min<int64_t>(total, INT_MAX)));
+            progress.setValue(int(std::min<int64_t>(done, progress.maximum())));
+            // A window-modal progress window handles its events in setValue; the
+            // check keeps the Cancel button answering when it is not shown yet.
+            QApplication::processEvents();
+            return !progress.wasCanceled();
+        });
     progress.close();
     if (!written) return;
     Dialogs().Information(

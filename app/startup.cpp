@@ -60,16 +60,10 @@ TStartOptions ParseStartOptions(const QStringList& arguments) {
         } else if (a == "--version") {
             options.Version = true;
         } else if (a == "--folder" || a.startsWith("--folder=")) {
-            QString value;
-            if (a == "--folder") {
-                if (i + 1 >= arguments.size()) {
-                    options.Error = "--folder needs a folder";
-                    return options;
-                }
-                value = arguments[++i];
-            } else {
-                value = a.mid(int(sizeof("--folder=") - 1));
-            }
+            // "--folder FOLDER" or "--folder=FOLDER"; a missing value is empty.
+            const QString value = a != "--folder"            ? a.mid(a.indexOf('=') + 1)
+                                  : i + 1 < arguments.size() ? arguments[++i]
+                                                             : QString();
             if (value.isEmpty()) {
                 options.Error = "--folder needs a folder";
                 return options;
